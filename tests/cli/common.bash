@@ -75,6 +75,11 @@ expect_skeleton() {
 	diff -u "$T/want-skeleton" "$T/got-skeleton"
 }
 
+# The row prefix of a run of count transfers of size bytes from offset, step 4 x size.
+prefix() {
+	printf '%8u%8u%8u%8u  ' "$1" "$2" "$3" $(($2 * 4))
+}
+
 # The expected skeleton of a sweep, row by row from "count size offset" triples;
 # an empty argument stands for the empty line before a group.
 sweep_skeleton() {
@@ -84,8 +89,7 @@ sweep_skeleton() {
 		if [ -z "$r" ]; then
 			echo
 		else
-			set -- $r
-			printf '%8u%8u%8u%8u  ~\n' "$1" "$2" "$3" $(($2 * 4))
+			printf '%s~\n' "$(prefix $r)"
 		fi
 	done
 }
