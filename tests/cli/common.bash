@@ -19,6 +19,7 @@ setup() {
 }
 
 teardown() {
+	[ -z "${MNT:-}" ] || umount "$MNT" 2>/dev/null || true
 	local l
 	for l in "${LOOPS[@]}"; do
 		losetup -d "$l" 2>/dev/null || true
@@ -34,10 +35,10 @@ sk() {
 
 # Compares a file with the exact bytes given, and shows the difference.
 expect_bytes() {
-	printf '%s' "$2" >"$T/want"
-	if ! cmp -s "$T/want" "$1"; then
+	printf '%s' "$2" >"$T/.expected"
+	if ! cmp -s "$T/.expected" "$1"; then
 		echo "$1 is not as expected; wanted, then got:"
-		od -c "$T/want" | head -40
+		od -c "$T/.expected" | head -40
 		od -c "$1" | head -40
 		return 1
 	fi

@@ -1,15 +1,16 @@
 /*
- * ptyrun: runs a command with its standard output on a pseudo-terminal in raw
- * mode, and copies every byte that the command writes there, untranslated, to
- * its own standard output. Standard input and standard error are left as they
- * are. Exits with the command's status.
+ * ptyrun: runs a command with its standard output (with -e, its standard
+ * error) on a pseudo-terminal in raw mode, and copies every byte that the
+ * command writes there, untranslated, to its own standard output. The other
+ * descriptors are left as they are. Exits with the command's status.
  *
- * usage: ptyrun command [argument ...]
+ * usage: ptyrun [-e] command [argument ...]
  */
 #include <errno.h>
 #include <pty.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,13 +18,18 @@
 int main(int argc, char *argv[])
 {
 	struct termios raw;
-	int master, slave, status;
+	int master, slave, status, target = 1;
 	char buf[65536];
 	ssize_t n;
 	pid_t pid;
 
+	if (argc > 1 && strcmp(argv[1], "-e") == 0) {
+		target = 2;
+		argv++;
+		argc--;
+	}
 	if (argc < 2) {
-		fprintf(stderr, "usage: ptyrun command [argument ...]\n");
+		fprintf(stderr, "usage: ptyrun [-e] command [argument ...]\n");
 		return 2;
 	}
 	if (openpty(&master, &slave, NULL, NULL, NULL) == -1) {
@@ -46,7 +52,7 @@ int main(int argc, char *argv[])
 	}
 	if (pid == 0) {
 		close(master);
-		if (dup2(slave, 1) == -1)
+		if (dup2(slave, target) == -1)
 			_exit(127);
 		close(slave);
 		execvp(argv[1], argv + 1);
