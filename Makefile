@@ -26,10 +26,14 @@ run: all
 check: all
 	cd $(BUILD) && ctest --output-on-failure
 
+# Run by hand, as root: sekto against fio and a bare loop. Not part of check.
+bench: all
+	sh bench/run.sh $(BUILD)
+
 install: all
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD)
 
-.PHONY: all configure run check install clean
+.PHONY: all configure run check bench install clean
