@@ -53,29 +53,27 @@ static void read_clock(timeval *tv)
 	tv->tv_usec = static_cast<suseconds_t>(ts.tv_nsec / 1000);
 }
 
-static void seek_to(int fd, uint64_t pos)
+// One transfer of size bytes at pos, with its own positioning. A size beyond
+// what one call may move takes further calls on the following bytes; a call
+// that moves less than it asked for ends the transfer as short.
+static void transfer_at(int fd, char *buf, uint64_t size, uint64_t pos, bool writing)
 {
+	const char *what = writing ? "write" : "read";
+	uint64_t done = 0;
+	size_t want;
+	ssize_t n;
+
 	if (static_cast<uint64_t>(lseek(fd, static_cast<off_t>(pos), SEEK_SET)) != pos)
 		err(EX_IOERR, "lseek(%lu)", pos);
-}
-
-// One transfer of size bytes at the current position. A size beyond what one
-// call may move takes further calls on the following bytes; a call that moves
-// less than it asked for ends the transfer. Returns the bytes moved, or -1.
-static int64_t transfer(int fd, char *buf, uint64_t size, bool writing)
-{
-	uint64_t done = 0;
-
-	for (;;) {
-		size_t want = size - done < io_call_max ? size - done : io_call_max;
-		ssize_t n = writing ? write(fd, buf + done, want) : read(fd, buf + done, want);
-
+	do {
+		want = size - done < io_call_max ? size - done : io_call_max;
+		n = writing ? write(fd, buf + done, want) : read(fd, buf + done, want);
 		if (n == -1)
-			return -1;
+			err(EX_IOERR, "%s(%lu)", what, size);
 		done += static_cast<uint64_t>(n);
-		if (static_cast<size_t>(n) < want || done == size)
-			return static_cast<int64_t>(done);
-	}
+	} while (static_cast<size_t>(n) == want && done < size);
+	if (done < size)
+		errx(EX_IOERR, "short %s: %ld < %lu", what, static_cast<int64_t>(done), size);
 }
 
 void measure(int fd, uint64_t size, uint64_t offset, uint64_t step, uint32_t count)
@@ -83,29 +81,16 @@ void measure(int fd, uint64_t size, uint64_t offset, uint64_t step, uint32_t cou
 	timeval start, end;
 	uint64_t pos = offset;
 	uint32_t progress = 0;
-	int64_t n;
 	char *buf;
 
 	print_row_prefix(count, size, offset, step);
 	buf = alloc_buffer(size);
 	read_clock(&start);
 	for (uint32_t i = 0; i < count; i++) {
-		if (settings.do_read) {
-			seek_to(fd, pos);
-			n = transfer(fd, buf, size, false);
-			if (n == -1)
-				err(EX_IOERR, "read(%lu)", size);
-			if (n < static_cast<int64_t>(size))
-				errx(EX_IOERR, "short read: %ld < %lu", n, size);
-		}
-		if (settings.do_write) {
-			seek_to(fd, pos);
-			n = transfer(fd, buf, size, true);
-			if (n == -1)
-				err(EX_IOERR, "write(%lu)", size);
-			if (n < static_cast<int64_t>(size))
-				errx(EX_IOERR, "short write: %ld < %lu", n, size);
-		}
+		if (settings.do_read)
+			transfer_at(fd, buf, size, pos, false);
+		if (settings.do_write)
+			transfer_at(fd, buf, size, pos, true);
 		if ((i & 15) == 0 && settings.show_progress)
 			draw_progress(progress, count);
 		pos += step;

@@ -10,34 +10,35 @@ loop_or_skip() {
 	LOOPS+=("$LOOP")
 }
 
-@test "512-byte sectors: the default sweep, each transfer one completed read" {
-	loop_or_skip 512M 512
+# The default sweep on a loop device of the given sector size must print the
+# given rows and make exactly the given number of completed reads.
+expect_default_sweep() {
+	local sector=$1 reads=$2 before after
+	shift 2
+	loop_or_skip 512M "$sector"
 	before=$(reads_of "$LOOP")
 	sk "$LOOP"
 	after=$(reads_of "$LOOP")
 	expect_status 0
 	expect_err ""
-	expect_skeleton "$(sweep_skeleton \
+	expect_skeleton "$(sweep_skeleton "$@")"$'\n'
+	[ $((after - before)) -eq "$reads" ] || { echo "$((after - before)) reads, wanted $reads"; false; }
+}
+
+@test "512-byte sectors: the default sweep, each transfer one completed read" {
+	expect_default_sweep 512 $((262144 + 2 * 131072 + 3 * 65536 + 4 * 32768)) \
 		"" "262144 512 0" \
 		"" "131072 1024 0" "131072 1024 512" \
 		"" "65536 2048 0" "65536 2048 512" "65536 2048 1024" \
-		"" "32768 4096 0" "32768 4096 512" "32768 4096 1024" "32768 4096 2048")"$'\n'
-	[ $((after - before)) -eq $((262144 + 2 * 131072 + 3 * 65536 + 4 * 32768)) ]
+		"" "32768 4096 0" "32768 4096 512" "32768 4096 1024" "32768 4096 2048"
 }
 
 @test "4096-byte sectors: groups of 1, 2, 3 and 4 rows, each transfer one completed read" {
-	loop_or_skip 512M 4096
-	before=$(reads_of "$LOOP")
-	sk "$LOOP"
-	after=$(reads_of "$LOOP")
-	expect_status 0
-	expect_err ""
-	expect_skeleton "$(sweep_skeleton \
+	expect_default_sweep 4096 $((32768 + 2 * 16384 + 3 * 8192 + 4 * 4096)) \
 		"" "32768 4096 0" \
 		"" "16384 8192 0" "16384 8192 4096" \
 		"" "8192 16384 0" "8192 16384 4096" "8192 16384 8192" \
-		"" "4096 32768 0" "4096 32768 4096" "4096 32768 8192" "4096 32768 16384")"$'\n'
-	[ $((after - before)) -eq $((32768 + 2 * 16384 + 3 * 8192 + 4 * 4096)) ]
+		"" "4096 32768 0" "4096 32768 4096" "4096 32768 8192" "4096 32768 16384"
 }
 
 @test "a minsize below the sector size fails its check, status 64" {
