@@ -60,6 +60,15 @@ DEFAULT_SWEEP=(
 	expect_err "sekto: open($dir/disk): Permission denied"$'\n'
 }
 
+@test "a failed status query ends with stat(device), status 71" {
+	truncate -s 1M "$T/disk"
+	status=0
+	INJECT_FSTAT_ERRNO=5 LD_PRELOAD="$INJECT" sekto "$T/disk" >"$OUT" 2>"$ERR" || status=$?
+	expect_status 71
+	expect_out ""
+	expect_err "sekto: stat($T/disk): Input/output error"$'\n'
+}
+
 @test "a character device that is no disk fails the sector-size query, status 71" {
 	sk /dev/null
 	expect_status 71

@@ -8,6 +8,8 @@
  *   INJECT_<CALL>_ERRNO=e   with this error number (default EIO)
  *   INJECT_GATE=fifo        the first lseek waits until a byte can be read from fifo
  *   INJECT_SECTOR_SIZE=n    BLKSSZGET succeeds and reports n
+ *   INJECT_FSTAT_ERRNO=e    fstat fails with e
+ *   INJECT_SETFL_ERRNO=e    fcntl F_SETFL fails with e
  *   INJECT_FAULTS=file      each second clock reading appends the minor page
  *                           faults since the reading before it
  */
@@ -21,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -169,4 +172,53 @@ int ioctl(int fd, unsigned long request, ...)
 		return 0;
 	}
 	return real(fd, request, arg);
+}
+
+int fstat(int fd, struct stat *st)
+{
+	static int (*real)(int, struct stat *);
+
+	if (real == NULL)
+		bind_next(&real, "fstat");
+	if (fd >= 3 && getenv("INJECT_FSTAT_ERRNO") != NULL) {
+		errno = (int)env_number("INJECT_FSTAT_ERRNO", EIO);
+		return -1;
+	}
+	return real(fd, st);
+}
+
+static int control(const char *name, int fd, int cmd, va_list ap)
+{
+	static int (*real)(int, int, ...);
+	long arg = va_arg(ap, long);
+
+	if (real == NULL)
+		bind_next(&real, name);
+	if (cmd == F_SETFL && getenv("INJECT_SETFL_ERRNO") != NULL) {
+		errno = (int)env_number("INJECT_SETFL_ERRNO", EIO);
+		return -1;
+	}
+	return real(fd, cmd, arg);
+}
+
+int fcntl(int fd, int cmd, ...)
+{
+	va_list ap;
+	int r;
+
+	va_start(ap, cmd);
+	r = control("fcntl", fd, cmd, ap);
+	va_end(ap);
+	return r;
+}
+
+int fcntl64(int fd, int cmd, ...)
+{
+	va_list ap;
+	int r;
+
+	va_start(ap, cmd);
+	r = control("fcntl64", fd, cmd, ap);
+	va_end(ap);
+	return r;
 }

@@ -56,3 +56,12 @@ expect_default_sweep() {
 	expect_out "$HEADER"$'\n  262144     512       0    2048  '
 	expect_err $'sekto: short read: 0 < 512\n'
 }
+
+@test "direct I/O that cannot be turned on ends with fcntl(device, O_DIRECT), status 71" {
+	loop_or_skip 1M 512
+	status=0
+	INJECT_SETFL_ERRNO=22 LD_PRELOAD="$INJECT" sekto "$LOOP" >"$OUT" 2>"$ERR" || status=$?
+	expect_status 71
+	expect_out ""
+	expect_err "sekto: fcntl($LOOP, O_DIRECT): Invalid argument"$'\n'
+}
