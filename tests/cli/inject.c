@@ -187,13 +187,17 @@ int fstat(int fd, struct stat *st)
 	return real(fd, st);
 }
 
-static int control(const char *name, int fd, int cmd, va_list ap)
+int fcntl(int fd, int cmd, ...)
 {
 	static int (*real)(int, int, ...);
-	long arg = va_arg(ap, long);
+	va_list ap;
+	long arg;
 
+	va_start(ap, cmd);
+	arg = va_arg(ap, long);
+	va_end(ap);
 	if (real == NULL)
-		bind_next(&real, name);
+		bind_next(&real, "fcntl");
 	if (cmd == F_SETFL && getenv("INJECT_SETFL_ERRNO") != NULL) {
 		errno = (int)env_number("INJECT_SETFL_ERRNO", EIO);
 		return -1;
@@ -201,24 +205,5 @@ static int control(const char *name, int fd, int cmd, va_list ap)
 	return real(fd, cmd, arg);
 }
 
-int fcntl(int fd, int cmd, ...)
-{
-	va_list ap;
-	int r;
-
-	va_start(ap, cmd);
-	r = control("fcntl", fd, cmd, ap);
-	va_end(ap);
-	return r;
-}
-
-int fcntl64(int fd, int cmd, ...)
-{
-	va_list ap;
-	int r;
-
-	va_start(ap, cmd);
-	r = control("fcntl64", fd, cmd, ap);
-	va_end(ap);
-	return r;
-}
+/* glibc's two names for the same call on 64-bit systems */
+int fcntl64(int fd, int cmd, ...) __attribute__((alias("fcntl")));
