@@ -58,7 +58,6 @@ static void read_clock(timeval *tv)
 // that moves less than it asked for ends the transfer as short.
 static void transfer_at(int fd, char *buf, uint64_t size, uint64_t pos, bool writing)
 {
-	const char *what = writing ? "write" : "read";
 	uint64_t done = 0;
 	size_t want;
 	ssize_t n;
@@ -69,11 +68,12 @@ static void transfer_at(int fd, char *buf, uint64_t size, uint64_t pos, bool wri
 		want = size - done < io_call_max ? size - done : io_call_max;
 		n = writing ? write(fd, buf + done, want) : read(fd, buf + done, want);
 		if (n == -1)
-			err(EX_IOERR, "%s(%lu)", what, size);
+			err(EX_IOERR, "%s(%lu)", writing ? "write" : "read", size);
 		done += static_cast<uint64_t>(n);
 	} while (static_cast<size_t>(n) == want && done < size);
 	if (done < size)
-		errx(EX_IOERR, "short %s: %ld < %lu", what, static_cast<int64_t>(done), size);
+		errx(EX_IOERR, "short %s: %ld < %lu", writing ? "write" : "read",
+		    static_cast<int64_t>(done), size);
 }
 
 void measure(int fd, uint64_t size, uint64_t offset, uint64_t step, uint32_t count)

@@ -33,6 +33,17 @@ sk() {
 	sekto "$@" >"$OUT" 2>"$ERR" </dev/null || status=$?
 }
 
+# Runs sekto under the preload library, with the given variables set.
+inject() {
+	local vars=()
+	while [ "$#" -gt 0 ] && [[ "$1" == *=* ]]; do
+		vars+=("$1")
+		shift
+	done
+	status=0
+	env "${vars[@]}" LD_PRELOAD="$INJECT" sekto "$@" >"$OUT" 2>"$ERR" </dev/null || status=$?
+}
+
 # Compares a file with the exact bytes given, and shows the difference.
 expect_bytes() {
 	printf '%s' "$2" >"$T/.expected"

@@ -62,8 +62,7 @@ DEFAULT_SWEEP=(
 
 @test "a failed status query ends with stat(device), status 71" {
 	truncate -s 1M "$T/disk"
-	status=0
-	INJECT_FSTAT_ERRNO=5 LD_PRELOAD="$INJECT" sekto "$T/disk" >"$OUT" 2>"$ERR" || status=$?
+	inject INJECT_FSTAT_ERRNO=5 "$T/disk"
 	expect_status 71
 	expect_out ""
 	expect_err "sekto: stat($T/disk): Input/output error"$'\n'
@@ -77,14 +76,12 @@ DEFAULT_SWEEP=(
 }
 
 @test "a device that reports sector size 0 or 520 never passes the checks" {
-	status=0
-	INJECT_SECTOR_SIZE=0 LD_PRELOAD="$INJECT" sekto /dev/null >"$OUT" 2>"$ERR" || status=$?
+	inject INJECT_SECTOR_SIZE=0 /dev/null
 	expect_status 71
 	expect_out ""
 	expect_err $'sekto: ioctl(/dev/null, DIOCGSECTORSIZE): invalid sector size 0\n'
 
-	status=0
-	INJECT_SECTOR_SIZE=520 LD_PRELOAD="$INJECT" sekto /dev/null >"$OUT" 2>"$ERR" || status=$?
+	inject INJECT_SECTOR_SIZE=520 /dev/null
 	expect_status 64
 	expect_out ""
 	expect_err $'sekto: total (134217728) is not a multiple of maxsize (4160)\n'

@@ -4,17 +4,6 @@
 
 load common
 
-# Runs sekto under the preload library, with the given variables set.
-inject() {
-	local vars=()
-	while [ "$#" -gt 0 ] && [[ "$1" == *=* ]]; do
-		vars+=("$1")
-		shift
-	done
-	status=0
-	env "${vars[@]}" LD_PRELOAD="$INJECT" sekto "$@" >"$OUT" 2>"$ERR" </dev/null || status=$?
-}
-
 # The lines of a table that failed at its last row: the complete rows are
 # checked as a skeleton, and the last line must be the bare prefix.
 expect_failed_table() {

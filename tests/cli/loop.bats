@@ -59,8 +59,7 @@ expect_default_sweep() {
 
 @test "direct I/O that cannot be turned on ends with fcntl(device, O_DIRECT), status 71" {
 	loop_or_skip 1M 512
-	status=0
-	INJECT_SETFL_ERRNO=22 LD_PRELOAD="$INJECT" sekto "$LOOP" >"$OUT" 2>"$ERR" || status=$?
+	inject INJECT_SETFL_ERRNO=22 "$LOOP"
 	expect_status 71
 	expect_out ""
 	expect_err "sekto: fcntl($LOOP, O_DIRECT): Invalid argument"$'\n'
