@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sysexits.h>
+#include <unistd.h>
 
 #include "sekto.h"
 
@@ -17,25 +18,43 @@ void usage()
 	exit(1);
 }
 
-int open_flags(const run_settings &s)
+int open_flags(const run_settings &s, mode_t mode)
 {
-	int flags = s.do_write ? O_RDWR : O_RDONLY;
+	int flags = s.do_write ? O_RDWR | exclusive_write_flag(mode) : O_RDONLY;
 
 	if (s.sync_io)
 		flags |= O_SYNC;
 	return flags;
 }
 
+static int open_as(int flags, struct stat *st)
+{
+	int fd = open(settings.device, flags);
+
+	if (fd == -1)
+		err(errno == EPERM ? EX_NOPERM : EX_OSERR, "open(%s)", settings.device);
+	if (fstat(fd, st) == -1)
+		err(EX_OSERR, "stat(%s)", settings.device);
+	return fd;
+}
+
 int open_device()
 {
 	struct stat st;
-	int fd;
+	mode_t mode = 0;
+	int flags, fd;
 
-	fd = open(settings.device, open_flags(settings));
-	if (fd == -1)
-		err(errno == EPERM ? EX_NOPERM : EX_OSERR, "open(%s)", settings.device);
-	if (fstat(fd, &st) == -1)
-		err(EX_OSERR, "stat(%s)", settings.device);
+	// The type decides the flags, so it is looked up before the open; a path
+	// that cannot be looked up is left to the open to report.
+	if (stat(settings.device, &st) == 0)
+		mode = st.st_mode;
+	flags = open_flags(settings, mode);
+	fd = open_as(flags, &st);
+	// The path may have been replaced in between; the flags must suit what was opened.
+	if (open_flags(settings, st.st_mode) != flags) {
+		close(fd);
+		fd = open_as(open_flags(settings, st.st_mode), &st);
+	}
 	settings.blocksize = 512;
 	if (query_sector_size(fd, st.st_mode, &settings.blocksize) == -1)
 		err(EX_OSERR, "ioctl(%s, DIOCGSECTORSIZE)", settings.device);

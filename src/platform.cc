@@ -56,6 +56,19 @@ int query_sector_size(int fd, mode_t mode, uint32_t *blocksize)
 #endif
 }
 
+int exclusive_write_flag(mode_t mode)
+{
+#ifdef __linux__
+	// Linux lets a mounted or otherwise claimed block device be opened for
+	// writing; O_EXCL makes the kernel refuse with EBUSY, as FreeBSD's GEOM
+	// refuses a disk in use on its own.
+	return S_ISBLK(mode) ? O_EXCL : 0;
+#else
+	(void)mode;
+	return 0;
+#endif
+}
+
 int set_direct_io(int fd, mode_t mode)
 {
 #ifdef __linux__

@@ -31,8 +31,8 @@ extern run_settings settings;
 // Writes the usage line to standard error and exits with status 1.
 [[noreturn]] void usage();
 
-// The open flags for the chosen transfer mode; do_read plays no part.
-int open_flags(const run_settings &s);
+// The open flags for the chosen transfer mode on a file of type mode; do_read plays no part.
+int open_flags(const run_settings &s, mode_t mode);
 
 // Opens settings.device, stores its block size and returns the descriptor; exits on failure.
 int open_device();
@@ -122,6 +122,9 @@ extern const size_t io_call_max;
 
 // Replaces *blocksize by the sector size of a disk device of type mode; -1 with errno on failure.
 int query_sector_size(int fd, mode_t mode, uint32_t *blocksize);
+
+// The flag that keeps a write test off a device of type mode that is in use, or 0.
+int exclusive_write_flag(mode_t mode);
 
 // Makes transfers on a block device bypass the page cache; -1 with errno on failure.
 int set_direct_io(int fd, mode_t mode);

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <fcntl.h>
 
 #include <gtest/gtest.h>
@@ -16,21 +18,39 @@ run_settings sizes(uint32_t blocksize, uint32_t minsize, uint32_t maxsize, uint3
 	return s;
 }
 
-TEST(OpenFlags, DependOnWriteAndSyncOnly)
+TEST(OpenFlags, DependOnWriteSyncAndFileType)
 {
+#ifdef __linux__
+	const int excl = O_EXCL;
+#else
+	const int excl = 0;
+#endif
 	struct {
-		int do_read, do_write, sync_io, flags;
+		int do_read, do_write, sync_io;
+		mode_t mode;
+		int flags;
 	} cases[] = {
-	    {0, 0, 0, O_RDONLY},          {1, 0, 0, O_RDONLY},
-	    {0, 0, 1, O_RDONLY | O_SYNC}, {0, 1, 0, O_RDWR},
-	    {1, 1, 0, O_RDWR},            {1, 1, 1, O_RDWR | O_SYNC},
+	    {0, 0, 0, S_IFREG, O_RDONLY},
+	    {1, 0, 0, S_IFREG, O_RDONLY},
+	    {0, 0, 1, S_IFREG, O_RDONLY | O_SYNC},
+	    {0, 1, 0, S_IFREG, O_RDWR},
+	    {1, 1, 0, S_IFREG, O_RDWR},
+	    {1, 1, 1, S_IFREG, O_RDWR | O_SYNC},
+	    // reading a block device in use stays possible; writing one claims it
+	    {1, 0, 0, S_IFBLK, O_RDONLY},
+	    {0, 0, 1, S_IFBLK, O_RDONLY | O_SYNC},
+	    {0, 1, 0, S_IFBLK, O_RDWR | excl},
+	    {1, 1, 1, S_IFBLK, O_RDWR | O_SYNC | excl},
+	    {0, 1, 0, S_IFCHR, O_RDWR},
+	    // a path that could not be looked up
+	    {0, 1, 0, 0, O_RDWR},
 	};
 	for (const auto &c : cases) {
 		run_settings s{};
 		s.do_read = c.do_read;
 		s.do_write = c.do_write;
 		s.sync_io = c.sync_io;
-		EXPECT_EQ(open_flags(s), c.flags) << c.do_read << c.do_write << c.sync_io;
+		EXPECT_EQ(open_flags(s, c.mode), c.flags) << c.do_read << c.do_write << c.sync_io << " " << std::oct << c.mode;
 	}
 }
 
