@@ -6,11 +6,22 @@
 #include <fcntl.h>
 #include <string.h>
 
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
 #ifdef __linux__
 #include <linux/fs.h>
+#include <pty.h>
+#include <sys/sysmacros.h>
 #endif
 #ifdef __FreeBSD__
 #include <sys/disk.h>
+#include <sys/sysctl.h>
+#include <libutil.h>
 #endif
 
 #include "sekto.h"
@@ -19,8 +30,10 @@
 // glibc's getopt reorders the arguments unless the string starts with "+";
 // without it "sekto file -w" would be taken as -w on file.
 const char option_string[] = "+h:l:rst:w";
+const char verdict_option_string[] = "+d:g:jk:n:x";
 #else
 const char option_string[] = "h:l:rst:w";
+const char verdict_option_string[] = "d:g:jk:n:x";
 #endif
 
 // Linux moves at most this much in one read or write; the bound is as safe elsewhere.
@@ -124,4 +137,155 @@ int expand_size(const char *text, uint64_t *value)
 		return -1;
 	*value = v;
 	return 0;
+}
+
+#ifdef __linux__
+// A number from a sysfs file of the device with the given numbers; -1 when there is none.
+static int64_t sysfs_number(dev_t dev, const char *file)
+{
+	char path[PATH_MAX];
+	long long v;
+	FILE *f;
+	int n;
+
+	snprintf(path, sizeof path, "/sys/dev/block/%u:%u/%s", major(dev), minor(dev), file);
+	if ((f = fopen(path, "r")) == nullptr)
+		return -1;
+	n = fscanf(f, "%lld", &v);
+	fclose(f);
+	return n == 1 && v >= 0 ? v : -1;
+}
+#endif
+
+int query_geometry(const char *path, reported_geometry *g)
+{
+	struct stat st;
+	int fd;
+
+	*g = {-1, -1, -1, -1, -1, -1};
+	// Non-blocking, so that a FIFO or a tape named by mistake cannot hang the query.
+	fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd == -1)
+		return -1;
+	if (fstat(fd, &st) == -1) {
+		int saved = errno;
+		close(fd);
+		errno = saved;
+		return -1;
+	}
+#ifdef __linux__
+	if (!S_ISBLK(st.st_mode)) {
+		close(fd);
+		return 0;
+	}
+	int logical, alignment;
+	unsigned int physical, min_io, opt_io;
+	if (ioctl(fd, BLKSSZGET, &logical) == 0)
+		g->logical = logical;
+	if (ioctl(fd, BLKPBSZGET, &physical) == 0)
+		g->physical = physical;
+	if (ioctl(fd, BLKIOMIN, &min_io) == 0)
+		g->min_io = min_io;
+	if (ioctl(fd, BLKIOOPT, &opt_io) == 0)
+		g->opt_io = opt_io;
+	// A negative offset is the kernel's word for a device it cannot align.
+	if (ioctl(fd, BLKALIGNOFF, &alignment) == 0 && alignment >= 0)
+		g->alignment_offset = alignment;
+	// sysfs counts a partition's start in 512-byte units whatever the sector size.
+	int64_t start = sysfs_number(st.st_rdev, "start");
+	if (start >= 0)
+		g->partition_start = start * 512;
+	else
+		g->partition_start = sysfs_number(st.st_rdev, "loop/offset");
+	close(fd);
+	return 1;
+#elif defined(__FreeBSD__)
+	if (!S_ISCHR(st.st_mode)) {
+		close(fd);
+		return 0;
+	}
+	u_int sector;
+	off_t stripe, offset;
+	if (ioctl(fd, DIOCGSECTORSIZE, &sector) == 0)
+		g->logical = sector;
+	// GEOM reports a physical sector larger than the logical one as the stripe size.
+	if (ioctl(fd, DIOCGSTRIPESIZE, &stripe) == 0)
+		g->physical = stripe != 0 ? stripe : g->logical;
+	if (ioctl(fd, DIOCGSTRIPEOFFSET, &offset) == 0)
+		g->alignment_offset = offset;
+	close(fd);
+	return 1;
+#else
+	close(fd);
+	return 0;
+#endif
+}
+
+int hold_cpus_awake()
+{
+#ifdef __linux__
+	int32_t zero = 0;
+	// The request holds as long as the descriptor stays open.
+	int fd = open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC);
+
+	if (fd == -1)
+		return -1;
+	if (write(fd, &zero, sizeof zero) != static_cast<ssize_t>(sizeof zero)) {
+		int saved = errno;
+		close(fd);
+		errno = saved;
+		return -1;
+	}
+	return fd;
+#else
+	errno = EOPNOTSUPP;
+	return -1;
+#endif
+}
+
+std::string program_directory(const char *argv0)
+{
+	char path[PATH_MAX];
+	std::string p;
+
+#ifdef __linux__
+	ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+	if (n > 0) {
+		path[n] = '\0';
+		p = path;
+	}
+#elif defined(__FreeBSD__)
+	int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
+	size_t len = sizeof path;
+	if (sysctl(mib, 4, path, &len, nullptr, 0) == 0)
+		p = path;
+#endif
+	if (p.empty() && strchr(argv0, '/') != nullptr && realpath(argv0, path) != nullptr)
+		p = path;
+	size_t slash = p.rfind('/');
+	return slash == std::string::npos ? "" : p.substr(0, slash == 0 ? 1 : slash);
+}
+
+int open_raw_pty(int *master, int *slave)
+{
+	struct termios t;
+
+	if (openpty(master, slave, nullptr, nullptr, nullptr) == -1)
+		return -1;
+	// Raw, so that the table arrives byte for byte, without carriage returns.
+	if (tcgetattr(*slave, &t) == 0) {
+		cfmakeraw(&t);
+		tcsetattr(*slave, TCSANOW, &t);
+	}
+	return 0;
+}
+
+void reset_getopt()
+{
+#ifdef __GLIBC__
+	optind = 0;
+#else
+	optreset = 1;
+	optind = 1;
+#endif
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The program-wide settings: filled during set-up, only read from the header on.
@@ -117,6 +118,9 @@ const char *progress_template();
 // The getopt option string, with whatever the platform needs to keep the arguments in order.
 extern const char option_string[];
 
+// sekto-verdict's getopt option string, likewise.
+extern const char verdict_option_string[];
+
 // The most bytes that one read or write call moves.
 extern const size_t io_call_max;
 
@@ -131,5 +135,30 @@ int set_direct_io(int fd, mode_t mode);
 
 // Converts a size written as text, with an optional multiplier; 0 on success.
 int expand_size(const char *text, uint64_t *value);
+
+// What the system reports of a device's geometry, in bytes; -1 where it reports nothing.
+struct reported_geometry {
+	int64_t logical;
+	int64_t physical;
+	int64_t min_io;
+	int64_t opt_io;
+	int64_t alignment_offset;
+	int64_t partition_start;  // a partition's start on its disk, a loop device's in its file
+};
+
+// Fills g for the device at path; 1 for a disk device, 0 for any other file, -1 with errno.
+int query_geometry(const char *path, reported_geometry *g);
+
+// Asks the CPUs to stay out of deep idle while the descriptor returned stays open; -1 with errno.
+int hold_cpus_awake();
+
+// The directory of the running program's own file, or "" when it cannot be found.
+std::string program_directory(const char *argv0);
+
+// Opens a pseudo-terminal whose output passes bytes unchanged; -1 with errno.
+int open_raw_pty(int *master, int *slave);
+
+// Makes the next getopt call start again from the first argument.
+void reset_getopt();
 
 #endif

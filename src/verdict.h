@@ -1,0 +1,144 @@
+// Declarations shared by the modules of sekto-verdict, which reads sekto's
+// tables, judges them and says what they mean.
+#ifndef SEKTO_VERDICT_H
+#define SEKTO_VERDICT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sekto.h"
+
+// One complete row of a table, as sekto printed it.
+struct table_row {
+	uint32_t count;
+	uint64_t size;
+	uint64_t offset;
+	uint64_t step;
+	uint64_t msec;
+	uint64_t tps;
+	uint64_t kbps;
+};
+
+// The sizes that shape a sweep, found from its rows.
+struct sweep_shape {
+	uint32_t blocksize;
+	uint32_t minsize;
+	uint32_t maxsize;  // the largest size seen; short of the sweep's own when cut short
+	uint32_t total;
+};
+
+// One table of sekto's output: one pass of a sweep.
+struct pass_table {
+	std::string name;  // the file name, or "stdin", for messages
+	std::vector<table_row> rows;
+	sweep_shape shape;
+	bool cut_short;    // it ends before its sweep does
+	int end_line;      // the line where it ends, for messages
+};
+
+// Reading tables (verdict_table.cc).
+
+// Appends the tables of text to tables; false with "name:line: why" in error on bad input.
+bool parse_tables(const std::string &name, const std::string &text, std::vector<pass_table> &tables,
+    std::string &error);
+
+// The text of a table with every backspace applied, as a terminal shows it.
+std::string render_backspaces(const std::string &text);
+
+// A row's measurements over all passes of a sweep.
+struct merged_row {
+	uint64_t size;
+	uint64_t offset;
+	std::vector<uint64_t> tps;  // one per pass that has the row
+};
+
+// Checks that the tables are passes of one sweep and merges their rows; false with error.
+bool merge_passes(const std::vector<pass_table> &tables, std::vector<merged_row> &rows,
+    sweep_shape &shape, std::string &error);
+
+// The warning for a table cut short, naming its last complete row.
+std::string cut_short_warning(const pass_table &t);
+
+// Judging (verdict_judge.cc).
+
+// The answers a sweep can give.
+enum verdict_kind { VERDICT_NONE, VERDICT_HIDDEN, VERDICT_MISALIGNED, VERDICT_INCONCLUSIVE };
+
+// How a row compares with the fastest row of its size group.
+enum row_class { ROW_FAST, ROW_SLOW, ROW_UNCLEAR };
+
+// The transfer mode of the passes, where it is known.
+enum transfer_mode { MODE_UNKNOWN, MODE_READ, MODE_WRITE, MODE_READWRITE };
+
+// One row as judged.
+struct judged_row {
+	uint64_t size;
+	uint64_t offset;
+	std::vector<uint64_t> tps;
+	double median;
+	double relative;      // median over the median of the group's offset-0 row; < 0 when undefined
+	double relative_min;  // the passes' lowest and highest speed relative to that median
+	double relative_max;
+	row_class cls;
+};
+
+// The verdict on a sweep.
+struct judgement {
+	verdict_kind kind;
+	uint32_t sector;         // the logical sector size of the sweep
+	uint64_t granularity;    // 0 when only a lower bound is known
+	uint64_t at_least;       // the lower bound, equal to granularity when that is known
+	uint64_t misalignment;   // bytes past a granularity boundary where the device starts
+	uint64_t fast_offset;    // with a misalignment: the offset that runs at full speed
+	double penalty;          // how much slower off-boundary rows run, as a fraction, in the group most hit
+	double noise;            // the relative spread between passes; < 0 with one pass
+	double threshold;        // the smallest difference taken as a penalty
+	int passes;
+	std::string reason;      // why it is inconclusive
+	std::vector<judged_row> rows;
+	sweep_shape shape;
+};
+
+// Judges merged rows of a sweep with the given number of passes.
+judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, int passes);
+
+// The median of values, which must not be empty.
+double median_of(std::vector<double> values);
+
+// Output (verdict_text.cc, verdict_json.cc, verdict_chart.cc).
+
+// What the outputs say about the sweep besides the judgement.
+struct verdict_context {
+	std::string device;           // empty when unknown
+	transfer_mode mode;
+	bool have_reported;
+	reported_geometry reported;
+	std::string sekto_options;    // the options of the passes, for advice; empty when unknown
+};
+
+// The verdict in a sentence or two, with the OS's view and the advice, then the table.
+std::string verdict_text(const judgement &j, const verdict_context &c);
+
+// The one-line answer, as the chart's title uses it.
+std::string verdict_headline(const judgement &j);
+
+// The verdict as a JSON document.
+std::string verdict_json(const judgement &j, const verdict_context &c);
+
+// The verdict as an SVG chart of relative speeds.
+std::string verdict_svg(const judgement &j, const verdict_context &c);
+
+// The name of a transfer mode as the outputs write it; empty when unknown.
+const char *mode_name(transfer_mode m);
+
+// Run mode (verdict_run.cc).
+
+// Runs sekto passes times with args, judges and returns the pass tables; exits as sekto does on failure.
+std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::string> &args, int passes,
+    const char *keep_dir);
+
+// The transfer mode that sekto's options choose.
+transfer_mode mode_of_options(const std::vector<std::string> &args);
+
+#endif

@@ -1,0 +1,273 @@
+// Judging a sweep. Each row's median speed is compared with the fastest row of
+// its size group, against the noise between passes; then every power-of-two
+// physical sector size and start position is tried as an explanation of which
+// rows are slow, and the smallest that explains them all is the answer.
+#include <algorithm>
+#include <cmath>
+
+#include "verdict.h"
+
+namespace {
+
+// Differences below this are taken for noise whatever the passes say.
+const double same_band = 0.07;
+// The smallest difference that counts as a penalty.
+const double least_penalty = 0.15;
+// With one pass there is no measure of the noise; this much is asked instead.
+const double one_pass_threshold = 0.20;
+// Noise that would hide even this penalty leaves nothing to judge.
+const double hopeless_threshold = 0.50;
+
+// The expected range of n samples of a normal distribution, in standard deviations.
+double range_factor(size_t n)
+{
+	static const double d2[] = {1, 1, 1.128, 1.693, 2.059, 2.326, 2.534, 2.704, 2.847, 2.970, 3.078};
+	return n < 11 ? d2[n] : 3.078 + 0.4 * std::log(static_cast<double>(n) / 10);
+}
+
+// The pooled relative spread of a row's passes: the median over the rows of
+// each row's range as a fraction of its median, scaled to a standard deviation.
+double noise_of(const std::vector<merged_row> &rows)
+{
+	std::vector<double> spreads;
+
+	for (const merged_row &r : rows) {
+		if (r.tps.size() < 2)
+			continue;
+		std::vector<double> v(r.tps.begin(), r.tps.end());
+		double m = median_of(v);
+		if (m <= 0)
+			continue;
+		auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+		spreads.push_back((*hi - *lo) / m / range_factor(v.size()));
+	}
+	return spreads.empty() ? -1 : median_of(spreads);
+}
+
+enum prediction { PREDICT_FAST, PREDICT_SLOW, PREDICT_ANY };
+
+// The share of a row's transfers that touch more physical sectors of size p
+// than their size needs, when the device starts a bytes past a boundary.
+double slow_share(uint64_t size, uint64_t offset, uint64_t count, uint64_t p, uint64_t a)
+{
+	uint64_t step = 4 * size;
+	// positions repeat modulo p after p / step transfers; a few hundred tell the share well enough
+	uint64_t n = step >= p ? 1 : std::min<uint64_t>({count, p / step, 256});
+	uint64_t slow = 0;
+
+	if (n == 0)
+		n = 1;
+	for (uint64_t i = 0; i < n; i++) {
+		uint64_t pos = (a + offset + i * step) % p;
+		bool fast = size >= p ? pos == 0 : pos + size <= p;
+		slow += fast ? 0 : 1;
+	}
+	return static_cast<double>(slow) / static_cast<double>(n);
+}
+
+// The rows of one size group, as indices into the judged rows.
+std::vector<std::vector<size_t>> groups_of(const std::vector<judged_row> &rows)
+{
+	std::vector<std::vector<size_t>> groups;
+
+	for (size_t i = 0; i < rows.size(); i++) {
+		if (groups.empty() || rows[groups.back().front()].size != rows[i].size)
+			groups.emplace_back();
+		groups.back().push_back(i);
+	}
+	return groups;
+}
+
+// What a physical sector size p and start a predict for each row: at full
+// speed when it fares as well as the best of its group, slow when every one of
+// its transfers crosses a boundary that the best's transfers do not.
+std::vector<prediction> predict(const std::vector<judged_row> &rows,
+    const std::vector<std::vector<size_t>> &groups, uint64_t total, uint64_t p, uint64_t a)
+{
+	std::vector<prediction> out(rows.size(), PREDICT_ANY);
+
+	for (const std::vector<size_t> &g : groups) {
+		std::vector<double> share;
+		for (size_t i : g)
+			share.push_back(slow_share(rows[i].size, rows[i].offset, total / rows[i].size, p, a));
+		double best = *std::min_element(share.begin(), share.end());
+		for (size_t k = 0; k < g.size(); k++) {
+			if (share[k] == best)
+				out[g[k]] = PREDICT_FAST;
+			else if (best == 0 && share[k] == 1)
+				out[g[k]] = PREDICT_SLOW;
+		}
+	}
+	return out;
+}
+
+bool explains(const std::vector<judged_row> &rows, const std::vector<prediction> &pred)
+{
+	for (size_t i = 0; i < rows.size(); i++) {
+		if (pred[i] == PREDICT_FAST && rows[i].cls == ROW_SLOW)
+			return false;
+		if (pred[i] == PREDICT_SLOW && rows[i].cls == ROW_FAST)
+			return false;
+	}
+	return true;
+}
+
+std::string percent(double fraction)
+{
+	return std::to_string(static_cast<long>(std::lround(fraction * 100))) + "%";
+}
+
+std::string row_name(const judged_row &r)
+{
+	return "size " + std::to_string(r.size) + " at offset " + std::to_string(r.offset);
+}
+
+// Classifies every row against the fastest row of its group and the threshold.
+void classify(judgement &j, const std::vector<std::vector<size_t>> &groups)
+{
+	for (const std::vector<size_t> &g : groups) {
+		double best = 0;
+		double base = j.rows[g.front()].median;
+		for (size_t i : g)
+			best = std::max(best, j.rows[i].median);
+		for (size_t i : g) {
+			judged_row &r = j.rows[i];
+			if (base > 0) {
+				r.relative = r.median / base;
+				r.relative_min = static_cast<double>(*std::min_element(r.tps.begin(), r.tps.end())) / base;
+				r.relative_max = static_cast<double>(*std::max_element(r.tps.begin(), r.tps.end())) / base;
+			}
+			if (best <= 0) {
+				r.cls = ROW_UNCLEAR;
+				continue;
+			}
+			double d = r.median / best - 1;
+			r.cls = d > -same_band ? ROW_FAST : d <= -j.threshold ? ROW_SLOW : ROW_UNCLEAR;
+		}
+	}
+}
+
+void inconclusive(judgement &j, const std::string &why)
+{
+	j.kind = VERDICT_INCONCLUSIVE;
+	j.reason = why;
+	j.granularity = 0;
+	j.at_least = j.sector;
+	j.misalignment = 0;
+	j.fast_offset = 0;
+	j.penalty = 0;
+}
+
+}  // namespace
+
+double median_of(std::vector<double> values)
+{
+	size_t n = values.size();
+
+	std::sort(values.begin(), values.end());
+	return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, int passes)
+{
+	judgement j{};
+
+	j.kind = VERDICT_NONE;
+	j.sector = shape.blocksize;
+	j.granularity = shape.blocksize;
+	j.at_least = shape.blocksize;
+	j.passes = passes;
+	j.shape = shape;
+	j.noise = noise_of(rows);
+	if (j.noise < 0)
+		j.threshold = one_pass_threshold;
+	else
+		j.threshold = std::max(least_penalty, 3 * j.noise * 1.2533 * std::sqrt(2.0 / passes));
+	for (const merged_row &m : rows) {
+		std::vector<double> v(m.tps.begin(), m.tps.end());
+		j.rows.push_back({m.size, m.offset, m.tps, median_of(v), -1, -1, -1, ROW_FAST});
+	}
+	std::vector<std::vector<size_t>> groups = groups_of(j.rows);
+	classify(j, groups);
+
+	bool compared = false;
+	for (const std::vector<size_t> &g : groups)
+		compared = compared || g.size() > 1;
+	if (!compared) {
+		inconclusive(j, "the sweep has no offsets to compare: every size has only its offset-0 row");
+		return j;
+	}
+	if (j.threshold >= hopeless_threshold) {
+		inconclusive(j, "the passes differ by about " + percent(j.noise) +
+		    ", which would hide any penalty");
+		return j;
+	}
+
+	const judged_row *unclear = nullptr;
+	bool any_slow = false;
+	for (const judged_row &r : j.rows) {
+		any_slow = any_slow || r.cls == ROW_SLOW;
+		if (r.cls == ROW_UNCLEAR && unclear == nullptr)
+			unclear = &r;
+	}
+	if (!any_slow) {
+		if (unclear != nullptr)
+			inconclusive(j, "the row of " + row_name(*unclear) +
+			    " is slower than the fastest of its size by less than the noise allows to tell");
+		return j;
+	}
+
+	// Physical sizes far beyond the largest transfer leave every row alike, so the search stops at 4 x maxsize.
+	uint64_t best_p = 0, best_a = 0;
+	bool ambiguous = false;
+	std::vector<prediction> best_pred;
+	uint64_t limit = std::min<uint64_t>(4 * static_cast<uint64_t>(shape.maxsize), 1u << 20);
+	for (uint64_t p = 2 * static_cast<uint64_t>(shape.blocksize); p <= limit && !ambiguous; p *= 2) {
+		// Every start is tried up to 64 sectors; beyond, 64 starts bound the work of a hand-made table.
+		uint64_t stride = std::max<uint64_t>(shape.blocksize, p / 64);
+		for (uint64_t a = 0; a < p; a += stride) {
+			std::vector<prediction> pred = predict(j.rows, groups, shape.total, p, a);
+			if (!explains(j.rows, pred))
+				continue;
+			if (best_p == 0) {
+				best_p = p;
+				best_a = a;
+				best_pred = pred;
+			} else if (p > best_p) {
+				ambiguous = true;
+				break;
+			}
+		}
+	}
+	if (best_p == 0) {
+		inconclusive(j, "the slow rows follow no power-of-two boundary");
+		return j;
+	}
+	for (size_t i = 0; i < j.rows.size(); i++) {
+		if (j.rows[i].cls == ROW_UNCLEAR && best_pred[i] != PREDICT_ANY) {
+			inconclusive(j, "the row of " + row_name(j.rows[i]) +
+			    " differs from the fastest of its size by less than the noise allows to tell");
+			return j;
+		}
+	}
+
+	// The penalty of the size group that shows it most, each group's the median of its slow rows.
+	j.penalty = 0;
+	for (const std::vector<size_t> &g : groups) {
+		std::vector<double> losses;
+		double best = 0;
+		for (size_t i : g)
+			best = std::max(best, j.rows[i].median);
+		for (size_t i : g)
+			if (j.rows[i].cls == ROW_SLOW)
+				losses.push_back(1 - j.rows[i].median / best);
+		if (!losses.empty())
+			j.penalty = std::max(j.penalty, median_of(losses));
+	}
+	j.granularity = ambiguous ? 0 : best_p;
+	j.at_least = best_p;
+	j.misalignment = best_a;
+	j.fast_offset = best_a == 0 ? 0 : best_p - best_a;
+	j.kind = best_a == 0 ? VERDICT_HIDDEN : VERDICT_MISALIGNED;
+	return j;
+}

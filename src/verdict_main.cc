@@ -1,0 +1,161 @@
+// sekto-verdict: judges sekto's tables, read from files or standard input or
+// measured on the spot, and says whether the device hides a physical sector
+// size or starts off a sector boundary.
+#include <err.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+#include "verdict.h"
+
+namespace {
+
+[[noreturn]] void verdict_usage()
+{
+	fprintf(stderr, "usage: sekto-verdict [-j] [-g file] [-d device] [file ...]\n"
+	                "       sekto-verdict -x [-n passes] [-k dir] [-j] [-g file] -- "
+	                "[sekto options] device\n");
+	exit(EX_USAGE);
+}
+
+int parse_passes(const char *text)
+{
+	char *end;
+	errno = 0;
+	long n = strtol(text, &end, 10);
+
+	if (errno != 0 || end == text || *end != '\0' || n < 1 || n > 1000) {
+		fprintf(stderr, "-n: the number of passes must be a whole number from 1 to 1000\n");
+		verdict_usage();
+	}
+	return static_cast<int>(n);
+}
+
+std::string read_stream(FILE *f, const char *name)
+{
+	std::string text;
+	char buf[65536];
+	size_t n;
+
+	while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+		text.append(buf, n);
+	if (ferror(f))
+		err(EX_IOERR, "%s", name);
+	return text;
+}
+
+void read_tables(int argc, char *argv[], std::vector<pass_table> &tables)
+{
+	std::string error;
+
+	if (argc == 0) {
+		if (!parse_tables("stdin", read_stream(stdin, "stdin"), tables, error))
+			errx(EX_DATAERR, "%s", error.c_str());
+		return;
+	}
+	for (int i = 0; i < argc; i++) {
+		FILE *f = strcmp(argv[i], "-") == 0 ? stdin : fopen(argv[i], "r");
+		if (f == nullptr)
+			err(EX_NOINPUT, "%s", argv[i]);
+		std::string text = read_stream(f, argv[i]);
+		if (f != stdin)
+			fclose(f);
+		if (!parse_tables(strcmp(argv[i], "-") == 0 ? "stdin" : argv[i], text, tables, error))
+			errx(EX_DATAERR, "%s", error.c_str());
+	}
+}
+
+void write_file(const char *path, const std::string &text)
+{
+	FILE *f = fopen(path, "w");
+
+	if (f == nullptr)
+		err(EX_CANTCREAT, "%s", path);
+	fwrite(text.data(), 1, text.size(), f);
+	if (fclose(f) == EOF)
+		err(EX_IOERR, "%s", path);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+	const char *argv0 = argv[0];
+	const char *chart = nullptr, *device = nullptr, *keep = nullptr;
+	bool json = false, run = false, passes_given = false;
+	int passes = 3, ch;
+
+	while ((ch = getopt(argc, argv, verdict_option_string)) != -1) {
+		switch (ch) {
+		case 'd':
+			device = optarg;
+			break;
+		case 'g':
+			chart = optarg;
+			break;
+		case 'j':
+			json = true;
+			break;
+		case 'k':
+			keep = optarg;
+			break;
+		case 'n':
+			passes = parse_passes(optarg);
+			passes_given = true;
+			break;
+		case 'x':
+			run = true;
+			break;
+		default:
+			verdict_usage();
+		}
+	}
+	argc -= optind;
+	argv += optind;
+	if (run ? device != nullptr || argc == 0 : passes_given || keep != nullptr)
+		verdict_usage();
+
+	std::vector<pass_table> tables;
+	verdict_context c{};
+	if (run) {
+		std::vector<std::string> args(argv, argv + argc);
+		tables = run_passes(argv0, args, passes, keep);
+		c.mode = mode_of_options(args);
+		c.device = args.back();
+		for (size_t i = 0; i + 1 < args.size(); i++)
+			c.sekto_options += (i ? " " : "") + args[i];
+	} else {
+		read_tables(argc, argv, tables);
+		c.mode = MODE_UNKNOWN;
+		if (device != nullptr)
+			c.device = device;
+	}
+	for (const pass_table &t : tables)
+		if (t.cut_short)
+			warnx("%s", cut_short_warning(t).c_str());
+
+	std::vector<merged_row> rows;
+	sweep_shape shape{};
+	std::string error;
+	if (!merge_passes(tables, rows, shape, error))
+		errx(EX_DATAERR, "%s", error.c_str());
+
+	if (!c.device.empty()) {
+		int r = query_geometry(c.device.c_str(), &c.reported);
+		if (r == -1 && !run)
+			err(EX_NOINPUT, "%s", c.device.c_str());
+		c.have_reported = r == 1;
+	}
+
+	judgement j = judge(rows, shape, static_cast<int>(tables.size()));
+	if (chart != nullptr)
+		write_file(chart, verdict_svg(j, c));
+	std::string out = json ? verdict_json(j, c) : verdict_text(j, c);
+	fwrite(out.data(), 1, out.size(), stdout);
+	if (fflush(stdout) == EOF || ferror(stdout))
+		err(EX_IOERR, "stdout");
+	return 0;
+}
