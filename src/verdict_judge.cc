@@ -101,15 +101,56 @@ std::vector<prediction> predict(const std::vector<judged_row> &rows,
 	return out;
 }
 
-bool explains(const std::vector<judged_row> &rows, const std::vector<prediction> &pred)
+bool explains(const std::vector<row_class> &cls, const std::vector<prediction> &pred)
 {
-	for (size_t i = 0; i < rows.size(); i++) {
-		if (pred[i] == PREDICT_FAST && rows[i].cls == ROW_SLOW)
+	for (size_t i = 0; i < cls.size(); i++) {
+		if (pred[i] == PREDICT_FAST && cls[i] == ROW_SLOW)
 			return false;
-		if (pred[i] == PREDICT_SLOW && rows[i].cls == ROW_FAST)
+		if (pred[i] == PREDICT_SLOW && cls[i] == ROW_FAST)
 			return false;
 	}
 	return true;
+}
+
+// The smallest physical sector size and start that explain the rows' classes.
+struct explanation {
+	uint64_t p;      // 0 when none does
+	uint64_t a;
+	bool ambiguous;  // a larger size explains them too
+	std::vector<prediction> pred;
+};
+
+explanation explain(const std::vector<judged_row> &rows, const std::vector<row_class> &cls,
+    const std::vector<std::vector<size_t>> &groups, const sweep_shape &shape)
+{
+	explanation e{0, 0, false, {}};
+	// Physical sizes far beyond the largest transfer leave every row alike, so the search stops at 4 x maxsize.
+	uint64_t limit = std::min<uint64_t>(4 * static_cast<uint64_t>(shape.maxsize), 1u << 20);
+
+	for (uint64_t p = 2 * static_cast<uint64_t>(shape.blocksize); p <= limit; p *= 2) {
+		// Every start is tried up to 64 sectors; beyond, 64 starts bound the work of a hand-made table.
+		uint64_t stride = std::max<uint64_t>(shape.blocksize, p / 64);
+		for (uint64_t a = 0; a < p; a += stride) {
+			std::vector<prediction> pred = predict(rows, groups, shape.total, p, a);
+			if (!explains(cls, pred))
+				continue;
+			if (e.p != 0) {
+				e.ambiguous = true;
+				return e;
+			}
+			e = {p, a, false, pred};
+			break;
+		}
+	}
+	return e;
+}
+
+// Whether the rows' classes are explained by some boundary once row i is read as c.
+bool explained_as(const std::vector<judged_row> &rows, std::vector<row_class> cls, size_t i, row_class c,
+    const std::vector<std::vector<size_t>> &groups, const sweep_shape &shape)
+{
+	cls[i] = c;
+	return explain(rows, cls, groups, shape).p != 0;
 }
 
 std::string percent(double fraction)
@@ -203,53 +244,40 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 		return j;
 	}
 
-	const judged_row *unclear = nullptr;
+	// Rows too close to the noise constrain nothing; but when reading one of
+	// them the other way would give another answer, the sweep cannot tell.
+	std::vector<row_class> cls;
 	bool any_slow = false;
 	for (const judged_row &r : j.rows) {
+		cls.push_back(r.cls);
 		any_slow = any_slow || r.cls == ROW_SLOW;
-		if (r.cls == ROW_UNCLEAR && unclear == nullptr)
-			unclear = &r;
 	}
+	const std::string unsure = " differs from the fastest of its size by too little to tell beside the noise";
 	if (!any_slow) {
-		if (unclear != nullptr)
-			inconclusive(j, "the row of " + row_name(*unclear) +
-			    " is slower than the fastest of its size by less than the noise allows to tell");
-		return j;
-	}
-
-	// Physical sizes far beyond the largest transfer leave every row alike, so the search stops at 4 x maxsize.
-	uint64_t best_p = 0, best_a = 0;
-	bool ambiguous = false;
-	std::vector<prediction> best_pred;
-	uint64_t limit = std::min<uint64_t>(4 * static_cast<uint64_t>(shape.maxsize), 1u << 20);
-	for (uint64_t p = 2 * static_cast<uint64_t>(shape.blocksize); p <= limit && !ambiguous; p *= 2) {
-		// Every start is tried up to 64 sectors; beyond, 64 starts bound the work of a hand-made table.
-		uint64_t stride = std::max<uint64_t>(shape.blocksize, p / 64);
-		for (uint64_t a = 0; a < p; a += stride) {
-			std::vector<prediction> pred = predict(j.rows, groups, shape.total, p, a);
-			if (!explains(j.rows, pred))
-				continue;
-			if (best_p == 0) {
-				best_p = p;
-				best_a = a;
-				best_pred = pred;
-			} else if (p > best_p) {
-				ambiguous = true;
-				break;
+		for (size_t i = 0; i < cls.size(); i++) {
+			if (cls[i] == ROW_UNCLEAR && explained_as(j.rows, cls, i, ROW_SLOW, groups, shape)) {
+				inconclusive(j, "the row of " + row_name(j.rows[i]) + unsure);
+				return j;
 			}
 		}
+		return j;
 	}
-	if (best_p == 0) {
+	explanation e = explain(j.rows, cls, groups, shape);
+	if (e.p == 0) {
 		inconclusive(j, "the slow rows follow no power-of-two boundary");
 		return j;
 	}
-	for (size_t i = 0; i < j.rows.size(); i++) {
-		if (j.rows[i].cls == ROW_UNCLEAR && best_pred[i] != PREDICT_ANY) {
-			inconclusive(j, "the row of " + row_name(j.rows[i]) +
-			    " differs from the fastest of its size by less than the noise allows to tell");
+	for (size_t i = 0; i < cls.size(); i++) {
+		if (cls[i] != ROW_UNCLEAR || e.pred[i] == PREDICT_ANY)
+			continue;
+		row_class other = e.pred[i] == PREDICT_FAST ? ROW_SLOW : ROW_FAST;
+		if (explained_as(j.rows, cls, i, other, groups, shape)) {
+			inconclusive(j, "the row of " + row_name(j.rows[i]) + unsure);
 			return j;
 		}
 	}
+	uint64_t best_p = e.p, best_a = e.a;
+	bool ambiguous = e.ambiguous;
 
 	// The penalty of the size group that shows it most, each group's the median of its slow rows.
 	j.penalty = 0;

@@ -248,7 +248,7 @@ std::string render_backspaces(const std::string &text)
 	// An unfinished row keeps its prefix; the bar drawn after it is no part of the table.
 	if (!line.empty()) {
 		size_t bar = line.find(" [");
-		out += bar == std::string::npos ? line : line.substr(0, bar + 1);
+		out += bar == std::string::npos ? line : line.substr(0, bar);
 	}
 	return out;
 }

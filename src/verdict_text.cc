@@ -127,7 +127,8 @@ std::string explanation(const judgement &j, const verdict_context &c)
 	switch (j.kind) {
 	case VERDICT_NONE:
 		return "Every offset that was tried runs as fast as offset 0 of its size " + how + ", so the " +
-		    num(j.sector) + "-byte logical sector is the granularity.";
+		    num(j.sector) + "-byte logical sector is the granularity as far as transfers of up to " +
+		    num(j.shape.maxsize) + " bytes show; a larger -h tries larger ones.";
 	case VERDICT_HIDDEN:
 		if (j.granularity != 0)
 			return "Transfers that start on a " + num(j.granularity) +

@@ -1,5 +1,5 @@
-# Shared set-up of the black-box tests. SEKTO, PTYRUN and INJECT name the built
-# binary, the pseudo-terminal runner and the fault-injection library.
+# Shared set-up of the black-box tests. SEKTO, VERDICT, PTYRUN and INJECT name
+# the built programs, the pseudo-terminal runner and the fault-injection library.
 
 bats_require_minimum_version 1.5.0
 
@@ -11,6 +11,7 @@ setup() {
 	# Run through a link called sekto, so that getopt and err both print that name.
 	mkdir -p "$BATS_TEST_TMPDIR/bin"
 	ln -sf "$SEKTO" "$BATS_TEST_TMPDIR/bin/sekto"
+	[ -z "${VERDICT:-}" ] || ln -sf "$VERDICT" "$BATS_TEST_TMPDIR/bin/sekto-verdict"
 	PATH="$BATS_TEST_TMPDIR/bin:$PATH"
 	OUT="$BATS_TEST_TMPDIR/stdout"
 	ERR="$BATS_TEST_TMPDIR/stderr"
@@ -31,6 +32,12 @@ teardown() {
 sk() {
 	status=0
 	sekto "$@" >"$OUT" 2>"$ERR" </dev/null || status=$?
+}
+
+# Runs sekto-verdict with standard output and standard error in files; sets status.
+sv() {
+	status=0
+	sekto-verdict "$@" >"$OUT" 2>"$ERR" </dev/null || status=$?
 }
 
 # Runs sekto under the preload library, with the given variables set.

@@ -1,0 +1,101 @@
+#!/usr/bin/env bats
+# Known answers: sekto-verdict on a simulated drive whose physical sector size
+# and start are known, each sweep a real one through the kernel (sekto, loop
+# device, FUSE).
+
+load common
+load sim
+
+# Checks the JSON verdict in $OUT against "verdict granularity at_least misalignment mode".
+expect_json() {
+	local got
+	got=$(jq -r '[.verdict, (.granularity // "null"), .granularity_at_least, .misalignment, .mode, .passes] | join(" ")' "$OUT")
+	[ "$got" = "$1" ] || { echo "got: $got, wanted: $1"; cat "$OUT"; false; }
+}
+
+# Runs three passes of a sweep with the options given, in JSON with the
+# tables kept, then judges the kept tables again as text; the first line of
+# the text must be the headline given. The JSON stays in $T/last.json.
+known_answer() {
+	local json=$1 headline=$2 dir="$T/kept-$RANDOM"
+	shift 2
+	sv -x -n 3 -k "$dir" -j -- "$@" "$SIM_LOOP"
+	expect_status 0
+	expect_json "$json"
+	[ "$(jq -r .device "$OUT")" = "$SIM_LOOP" ]
+	[ "$(jq '.rows | length' "$OUT")" -gt 0 ]
+	cp "$OUT" "$T/last.json"
+	sv -d "$SIM_LOOP" "$dir/pass-1.txt" "$dir/pass-2.txt" "$dir/pass-3.txt"
+	expect_status 0
+	[ "$(head -n 1 "$OUT")" = "verdict: $headline" ] || { cat "$OUT"; false; }
+}
+
+@test "requests reach the simulated drive with exactly the offsets and sizes that sekto asked for" {
+	SIM_LOG="$T/requests"
+	sim_drive 4096 0
+	sk -w -l 4096 -h 4096 -t 8k "$SIM_LOOP"
+	expect_status 0
+	sk -l 8192 -h 8192 -t 16k "$SIM_LOOP"
+	expect_status 0
+	cat >"$T/want" <<-'LOG'
+		write 4096 0
+		write 4096 16384
+		write 4096 512
+		write 4096 16896
+		write 4096 1024
+		write 4096 17408
+		write 4096 2048
+		write 4096 18432
+		read 8192 0
+		read 8192 32768
+		read 8192 512
+		read 8192 33280
+		read 8192 1024
+		read 8192 33792
+		read 8192 2048
+		read 8192 34816
+		read 8192 4096
+		read 8192 36864
+	LOG
+	diff -u "$T/want" "$T/requests"
+}
+
+@test "512e: reads, writes and write-backs find 4096-byte sectors behind 512; a small sweep gives a bound" {
+	sim_drive 4096 0
+	h="hidden 4096-byte physical sectors behind 512-byte logical ones"
+	known_answer "hidden 4096 4096 0 read 3" "$h" -l 512 -h 8192 -t 256k
+	[ "$(jq .reported.physical "$T/last.json")" = 512 ]
+	known_answer "hidden 4096 4096 0 write 3" "$h" -w -l 512 -h 8192 -t 256k
+	known_answer "hidden 4096 4096 0 readwrite 3" "$h" -r -w -l 512 -h 8192 -t 256k
+	# no offset of 4096 or more is tried below -h 8192
+	known_answer "hidden null 4096 0 read 3" \
+		"hidden physical sectors of at least 4096 bytes behind 512-byte logical ones" -l 512 -h 4096 -t 128k
+	grep -qx "To settle it: sekto -l 4096 -h 8192 -t 131072 $SIM_LOOP" "$OUT"
+}
+
+@test "an SSD-like 16 KiB page is found with a larger -h" {
+	sim_drive 16384 0
+	known_answer "hidden 16384 16384 0 read 3" "hidden 16384-byte physical sectors behind 512-byte logical ones" \
+		-l 2048 -h 32768 -t 512k
+	known_answer "hidden 16384 16384 0 write 3" "hidden 16384-byte physical sectors behind 512-byte logical ones" \
+		-w -l 2048 -h 32768 -t 512k
+}
+
+@test "a partition 3584 bytes past a 4096-byte boundary is misaligned by 3584 in every mode" {
+	sim_drive 4096 3584
+	m="misaligned by 3584 bytes from 4096-byte physical sectors"
+	known_answer "misaligned 4096 4096 3584 read 3" "$m" -l 512 -h 8192 -t 256k
+	[ "$(jq .reported.partition_start "$T/last.json")" = 3584 ]
+	known_answer "misaligned 4096 4096 3584 write 3" "$m" -w -l 512 -h 8192 -t 256k
+	known_answer "misaligned 4096 4096 3584 readwrite 3" "$m" -r -w -l 512 -h 8192 -t 256k
+}
+
+@test "a drive without a penalty is judged so in every one of several runs, reads and writes" {
+	sim_drive 512 0
+	for run in 1 2 3 4; do
+		for mode in -r -w; do
+			known_answer "none 512 512 0 $([ $mode = -r ] && echo read || echo write) 3" \
+				"no penalty at any offset that was tried" $mode -l 512 -h 8192 -t 256k
+		done
+	done
+}

@@ -1,0 +1,207 @@
+#include <cstdio>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "verdict.h"
+
+namespace {
+
+// A drive whose every request costs base microseconds plus cost for each
+// physical sector of size p that it touches, starting a bytes past a boundary;
+// a write also reads the sectors it covers in part.
+struct drive {
+	uint64_t p, a;
+	bool writes;
+	double base = 50, cost = 100;
+};
+
+double usec_per_transfer(const drive &d, uint64_t size, uint64_t offset, uint64_t count)
+{
+	double sum = 0;
+	for (uint64_t i = 0; i < count; i++) {
+		uint64_t pos = d.a + offset + i * 4 * size;
+		uint64_t first = pos / d.p, last = (pos + size - 1) / d.p;
+		uint64_t sectors = last - first + 1;
+		if (d.writes) {
+			sectors += pos % d.p != 0 || (first == last && size < d.p);
+			sectors += last != first && (pos + size) % d.p != 0;
+		}
+		sum += d.base + d.cost * static_cast<double>(sectors);
+	}
+	return sum / static_cast<double>(count);
+}
+
+// A table as sekto prints it, with each row's tps from speed(size, offset, count).
+std::string table(uint32_t bs, uint32_t min, uint32_t max, uint32_t total,
+    const std::function<double(uint64_t, uint64_t, uint64_t)> &speed)
+{
+	run_settings s{};
+	s.blocksize = bs;
+	s.minsize = min;
+	s.maxsize = max;
+	s.total = total;
+	std::string t = "   count    size  offset    step        msec     tps    kBps\n";
+	char line[128];
+	for (const sweep_row &r : plan_sweep(s)) {
+		if (r.opens_group)
+			t += "\n";
+		uint64_t tps = static_cast<uint64_t>(speed(r.size, r.offset, r.count));
+		snprintf(line, sizeof line, "%8u%8lu%8lu%8lu  %10lu%8lu%8lu\n", r.count,
+		    static_cast<unsigned long>(r.size), static_cast<unsigned long>(r.offset),
+		    static_cast<unsigned long>(r.step), static_cast<unsigned long>(r.count * 1000 / (tps + 1)),
+		    static_cast<unsigned long>(tps), static_cast<unsigned long>(tps * r.size / 1024));
+		t += line;
+	}
+	return t;
+}
+
+// A deterministic spread of about +-spread around 1, different for every row and pass.
+double jitter(uint64_t size, uint64_t offset, int pass, double spread)
+{
+	uint64_t h = (size * 2654435761u) ^ (offset * 40503u) ^ (static_cast<uint64_t>(pass) * 2246822519u);
+	h ^= h >> 13;
+	h *= 0x5bd1e995;
+	h ^= h >> 15;
+	return 1 + spread * (static_cast<double>(h % 2001) / 1000 - 1);
+}
+
+judgement judge_passes(uint32_t bs, uint32_t min, uint32_t max, uint32_t total, const drive &d, int passes,
+    double spread)
+{
+	std::vector<pass_table> tables;
+	std::vector<merged_row> rows;
+	sweep_shape shape{};
+	std::string error;
+
+	for (int k = 0; k < passes; k++) {
+		std::string t = table(bs, min, max, total, [&](uint64_t size, uint64_t offset, uint64_t count) {
+			return 1e6 / usec_per_transfer(d, size, offset, count) * jitter(size, offset, k, spread);
+		});
+		EXPECT_TRUE(parse_tables("t", t, tables, error)) << error;
+	}
+	EXPECT_TRUE(merge_passes(tables, rows, shape, error)) << error;
+	return judge(rows, shape, passes);
+}
+
+TEST(Judge, KnownDrives)
+{
+	struct {
+		const char *name;
+		uint32_t min, max, total;
+		drive d;
+		int passes;
+		double spread;
+		verdict_kind kind;
+		uint64_t granularity, at_least, misalignment;
+	} cases[] = {
+	    {"512e, reads", 512, 8192, 262144, {4096, 0, false}, 3, 0.02, VERDICT_HIDDEN, 4096, 4096, 0},
+	    {"512e, writes", 512, 8192, 262144, {4096, 0, true}, 3, 0.02, VERDICT_HIDDEN, 4096, 4096, 0},
+	    {"16k pages", 2048, 32768, 524288, {16384, 0, false}, 3, 0.02, VERDICT_HIDDEN, 16384, 16384, 0},
+	    {"partition 3584 past", 512, 8192, 262144, {4096, 3584, false}, 3, 0.02, VERDICT_MISALIGNED,
+	        4096, 4096, 3584},
+	    {"partition 3584 past, writes", 512, 8192, 262144, {4096, 3584, true}, 3, 0.02,
+	        VERDICT_MISALIGNED, 4096, 4096, 3584},
+	    {"no penalty", 512, 8192, 262144, {512, 0, false}, 3, 0.02, VERDICT_NONE, 512, 512, 0},
+	    {"no penalty, writes", 512, 8192, 262144, {512, 0, true}, 3, 0.02, VERDICT_NONE, 512, 512, 0},
+	    // one pass: no measure of the noise, and a clear penalty still shows
+	    {"one pass", 512, 8192, 262144, {4096, 0, false}, 1, 0, VERDICT_HIDDEN, 4096, 4096, 0},
+	    // the default sweep tries no offset of 4096 or more: only a bound
+	    {"lower bound", 512, 4096, 131072, {4096, 0, false}, 3, 0.02, VERDICT_HIDDEN, 0, 4096, 0},
+	    {"lower bound, 16k", 512, 16384, 262144, {16384, 0, false}, 3, 0.02, VERDICT_HIDDEN, 0, 16384, 0},
+	    // a physical sector larger than every transfer is never crossed in part
+	    {"16k pages, small sweep", 512, 8192, 262144, {16384, 0, false}, 3, 0.02, VERDICT_NONE, 512, 512, 0},
+	    // passes that differ by +-40% hide a penalty of a third
+	    {"noisy", 512, 8192, 262144, {4096, 0, false}, 3, 0.4, VERDICT_INCONCLUSIVE, 0, 512, 0},
+	    {"noisy, no penalty", 512, 8192, 262144, {512, 0, false}, 3, 0.4, VERDICT_INCONCLUSIVE, 0, 512, 0},
+	    // nothing to compare: one size, at offset 0 alone
+	    {"one row", 512, 512, 262144, {4096, 0, false}, 3, 0.02, VERDICT_INCONCLUSIVE, 0, 512, 0},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		judgement j = judge_passes(512, c.min, c.max, c.total, c.d, c.passes, c.spread);
+		EXPECT_EQ(j.kind, c.kind) << j.reason;
+		EXPECT_EQ(j.granularity, c.granularity);
+		EXPECT_EQ(j.at_least, c.at_least);
+		EXPECT_EQ(j.misalignment, c.misalignment);
+		EXPECT_EQ(j.passes, c.passes);
+		EXPECT_EQ(j.sector, 512u);
+		if (c.kind == VERDICT_HIDDEN || c.kind == VERDICT_MISALIGNED)
+			EXPECT_GT(j.penalty, 0.2);
+		else
+			EXPECT_EQ(j.penalty, 0);
+	}
+}
+
+TEST(Judge, NoPenaltyIsNeverJudgedPenalised)
+{
+	// Many differently jittered tables of a drive without penalty, noise up to 10%.
+	for (int seed = 0; seed < 200; seed++) {
+		double spread = 0.005 * (seed % 20);
+		drive d{512, 0, seed % 2 == 1};
+		std::vector<pass_table> tables;
+		std::vector<merged_row> rows;
+		sweep_shape shape{};
+		std::string error;
+		for (int k = 0; k < 3; k++) {
+			std::string t = table(512, 512, 8192, 262144, [&](uint64_t size, uint64_t offset, uint64_t count) {
+				return 1e6 / usec_per_transfer(d, size, offset, count) *
+				    jitter(size + static_cast<uint64_t>(seed), offset, k, spread);
+			});
+			ASSERT_TRUE(parse_tables("t", t, tables, error)) << error;
+		}
+		ASSERT_TRUE(merge_passes(tables, rows, shape, error)) << error;
+		judgement j = judge(rows, shape, 3);
+		EXPECT_TRUE(j.kind == VERDICT_NONE || j.kind == VERDICT_INCONCLUSIVE)
+		    << "seed " << seed << ": " << verdict_headline(j);
+	}
+}
+
+TEST(Judge, RelativeSpeedsAndClasses)
+{
+	judgement j = judge_passes(512, 4096, 8192, 262144, {4096, 0, false}, 3, 0);
+	ASSERT_EQ(j.rows.size(), 9u);
+	const judged_row &slow = j.rows[1];  // 4096 at 512: two sectors instead of one
+	EXPECT_EQ(slow.size, 4096u);
+	EXPECT_EQ(slow.offset, 512u);
+	EXPECT_EQ(slow.cls, ROW_SLOW);
+	EXPECT_NEAR(slow.relative, 150.0 / 250.0, 0.01);
+	EXPECT_EQ(j.rows[0].cls, ROW_FAST);
+	EXPECT_DOUBLE_EQ(j.rows[0].relative, 1);
+	EXPECT_EQ(j.rows[8].offset, 4096u);
+	EXPECT_EQ(j.rows[8].cls, ROW_FAST);
+	EXPECT_EQ(j.noise, 0);
+	EXPECT_DOUBLE_EQ(j.threshold, 0.15);
+}
+
+TEST(Judge, OutputsSayTheVerdict)
+{
+	judgement j = judge_passes(512, 512, 4096, 131072, {4096, 0, false}, 3, 0.01);
+	verdict_context c{};
+	c.device = "/dev/sdz";
+	c.mode = MODE_READ;
+	c.have_reported = true;
+	c.reported = {512, 512, 512, 0, 0, -1};
+
+	std::string text = verdict_text(j, c);
+	EXPECT_EQ(text.substr(0, text.find('\n')),
+	    "verdict: hidden physical sectors of at least 4096 bytes behind 512-byte logical ones");
+	EXPECT_NE(text.find("To settle it: sekto -r -l 4096 -h 8192 -t 131072 /dev/sdz\n"), std::string::npos);
+	EXPECT_NE(text.find("the drive hides its physical sector size"), std::string::npos);
+
+	std::string json = verdict_json(j, c);
+	EXPECT_NE(json.find("\"verdict\": \"hidden\""), std::string::npos);
+	EXPECT_NE(json.find("\"granularity\": null"), std::string::npos);
+	EXPECT_NE(json.find("\"granularity_at_least\": 4096"), std::string::npos);
+	EXPECT_NE(json.find("\"partition_start\": null"), std::string::npos);
+
+	std::string svg = verdict_svg(j, c);
+	EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
+	EXPECT_NE(svg.find(verdict_headline(j)), std::string::npos);
+
+	// a device name is text, never markup
+	c.device = "/dev/<a&b>";
+	EXPECT_NE(verdict_svg(j, c).find("/dev/&lt;a&amp;b&gt;"), std::string::npos);
+}
+
+}  // namespace
