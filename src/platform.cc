@@ -243,27 +243,32 @@ int hold_cpus_awake()
 #endif
 }
 
+static std::string directory_of(const std::string &path)
+{
+	size_t slash = path.rfind('/');
+
+	return slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 std::string program_directory(const char *argv0)
 {
 	char path[PATH_MAX];
-	std::string p;
 
 #ifdef __linux__
 	ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
 	if (n > 0) {
 		path[n] = '\0';
-		p = path;
+		return directory_of(path);
 	}
 #elif defined(__FreeBSD__)
 	int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
 	size_t len = sizeof path;
 	if (sysctl(mib, 4, path, &len, nullptr, 0) == 0)
-		p = path;
+		return directory_of(path);
 #endif
-	if (p.empty() && strchr(argv0, '/') != nullptr && realpath(argv0, path) != nullptr)
-		p = path;
-	size_t slash = p.rfind('/');
-	return slash == std::string::npos ? "" : p.substr(0, slash == 0 ? 1 : slash);
+	if (strchr(argv0, '/') != nullptr && realpath(argv0, path) != nullptr)
+		return directory_of(path);
+	return "";
 }
 
 int open_raw_pty(int *master, int *slave)

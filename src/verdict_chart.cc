@@ -3,7 +3,6 @@
 // passes' lowest and highest as a whisker, and a line at 1.0.
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 #include "verdict.h"
@@ -48,16 +47,12 @@ std::string escaped(const std::string &text)
 	return s;
 }
 
-std::string fmt(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-std::string fmt(const char *format, ...)
+template <typename... Args>
+std::string fmt(const char *format, Args... args)
 {
 	char buf[512];
-	va_list ap;
 
-	va_start(ap, format);
-	vsnprintf(buf, sizeof buf, format, ap);
-	va_end(ap);
+	snprintf(buf, sizeof buf, format, args...);
 	return buf;
 }
 
@@ -88,7 +83,8 @@ std::string verdict_svg(const judgement &j, const verdict_context &c)
 
 	size_t groups = 0;
 	for (size_t i = 0; i < j.rows.size(); i++)
-		groups += i == 0 || j.rows[i - 1].size != j.rows[i].size;
+		if (i == 0 || j.rows[i - 1].size != j.rows[i].size)
+			groups++;
 	double plot_width = static_cast<double>(j.rows.size()) * (bar_width + bar_gap) +
 	    static_cast<double>(groups + 1) * cluster_gap;
 	plot_width = std::max(plot_width, 520.0);
@@ -110,7 +106,8 @@ std::string verdict_svg(const judgement &j, const verdict_context &c)
 	s += text_at(width / 2, 62, "middle", "fill=\"#555\"", sub);
 
 	// grid and y axis
-	for (double v = 0; v <= top_value + 1e-9; v += tick) {
+	for (int k = 0; k * tick <= top_value + 1e-9; k++) {
+		double v = k * tick;
 		double y = y_of(v);
 		s += fmt("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#e4e4e4\"/>\n", left, y,
 		    left + plot_width, y);

@@ -88,6 +88,7 @@ std::vector<prediction> predict(const std::vector<judged_row> &rows,
 
 	for (const std::vector<size_t> &g : groups) {
 		std::vector<double> share;
+		share.reserve(g.size());
 		for (size_t i : g)
 			share.push_back(slow_share(rows[i].size, rows[i].offset, total / rows[i].size, p, a));
 		double best = *std::min_element(share.begin(), share.end());

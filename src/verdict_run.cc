@@ -119,7 +119,7 @@ std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::str
     const char *keep_dir)
 {
 	std::string sekto = sekto_path(argv0);
-	bool show = isatty(2);
+	bool show = isatty(2) != 0;
 	std::vector<pass_table> tables;
 	std::string out, error;
 
