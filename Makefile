@@ -11,7 +11,10 @@ OPTIONS =
 all: configure
 	cmake --build $(BUILD) --parallel
 
+# On Debian, installs what the build lacks first (as root), so that a fresh
+# machine needs nothing but this.
 configure:
+	sh tools/deps.sh build
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
 
 # The default sweep reads up to byte 536869376, so the scratch file is 512 MiB.
@@ -23,12 +26,25 @@ run: all
 	fi
 	$(BUILD)/sekto $(OPTIONS) $(DEVICE)
 
-check: all
+check:
+	sh tools/deps.sh test
+	$(MAKE) all BUILD="$(BUILD)" CMAKE_FLAGS="$(CMAKE_FLAGS)"
 	cd $(BUILD) && ctest --output-on-failure
 
 # Run by hand, as root: sekto against fio and a bare loop. Not part of check.
 bench: all
 	sh bench/run.sh $(BUILD)
+
+# The Debian package, built from a copy of the tree in $(BUILD)/deb, where
+# dpkg-buildpackage leaves it: the tools put their results beside the source.
+deb:
+	sh tools/deps.sh deb
+	rm -rf $(BUILD)/deb
+	mkdir -p $(BUILD)/deb/sekto
+	tar -cf - --exclude=./.git --exclude='./build*' --exclude='./$(BUILD)' . | \
+		(cd $(BUILD)/deb/sekto && tar -xf -)
+	cd $(BUILD)/deb/sekto && dpkg-buildpackage -us -uc -b
+	@for f in $(BUILD)/deb/*.deb; do echo "make deb: built $$f"; done
 
 install: all
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
@@ -36,4 +52,4 @@ install: all
 clean:
 	rm -rf $(BUILD)
 
-.PHONY: all configure run check bench install clean
+.PHONY: all configure run check bench deb install clean

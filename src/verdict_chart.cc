@@ -85,9 +85,10 @@ std::string verdict_svg(const judgement &j, const verdict_context &c)
 	for (size_t i = 0; i < j.rows.size(); i++)
 		if (i == 0 || j.rows[i - 1].size != j.rows[i].size)
 			groups++;
-	double plot_width = static_cast<double>(j.rows.size()) * (bar_width + bar_gap) +
-	    static_cast<double>(groups + 1) * cluster_gap;
-	plot_width = std::max(plot_width, 520.0);
+	// A short sweep spreads its clusters over the chart's least width.
+	double bars = static_cast<double>(j.rows.size()) * (bar_width + bar_gap);
+	double gap = std::max(cluster_gap, (520 - bars) / static_cast<double>(groups + 1));
+	double plot_width = bars + static_cast<double>(groups + 1) * gap;
 	double width = left + plot_width + right;
 	double height = top + plot_height + bottom;
 	auto y_of = [&](double v) { return top + plot_height * (1 - std::min(v, top_value) / top_value); };
@@ -122,7 +123,7 @@ std::string verdict_svg(const judgement &j, const verdict_context &c)
 	    top + plot_height / 2, top + plot_height / 2);
 
 	// bars
-	double x = left + cluster_gap;
+	double x = left + gap;
 	double group_start = x;
 	for (size_t i = 0; i < j.rows.size(); i++) {
 		const judged_row &r = j.rows[i];
@@ -147,7 +148,7 @@ std::string verdict_svg(const judgement &j, const verdict_context &c)
 		if (i + 1 == j.rows.size() || j.rows[i + 1].size != r.size) {
 			s += text_at((group_start + x - bar_gap) / 2, top + plot_height + 50, "middle",
 			    "font-weight=\"bold\"", size_label(r.size));
-			x += cluster_gap;
+			x += gap;
 			group_start = x;
 		}
 	}
