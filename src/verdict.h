@@ -94,6 +94,7 @@ struct judgement {
 	double penalty;          // how much slower off-boundary rows run, as a fraction, in the group most hit
 	double noise;            // the relative spread between passes; < 0 with one pass
 	double threshold;        // the smallest difference taken as a penalty
+	double same;             // the largest difference taken for noise
 	int passes;
 	std::string reason;      // why it is inconclusive
 	std::vector<judged_row> rows;

@@ -9,9 +9,9 @@
 
 namespace {
 
-// Differences below this are taken for noise whatever the passes say.
+// Differences below this, or below 2.5 times the noise of a difference, are taken for noise.
 const double same_band = 0.07;
-// The smallest difference that counts as a penalty.
+// The smallest difference that counts as a penalty, unless 4 times the noise of a difference is more.
 const double least_penalty = 0.15;
 // With one pass there is no measure of the noise; this much is asked instead.
 const double one_pass_threshold = 0.20;
@@ -184,7 +184,7 @@ void classify(judgement &j, const std::vector<std::vector<size_t>> &groups)
 				continue;
 			}
 			double d = r.median / best - 1;
-			r.cls = d > -same_band ? ROW_FAST : d <= -j.threshold ? ROW_SLOW : ROW_UNCLEAR;
+			r.cls = d > -j.same ? ROW_FAST : d <= -j.threshold ? ROW_SLOW : ROW_UNCLEAR;
 		}
 	}
 }
@@ -221,10 +221,15 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 	j.passes = passes;
 	j.shape = shape;
 	j.noise = noise_of(rows);
-	if (j.noise < 0)
+	j.same = same_band;
+	if (j.noise < 0) {
 		j.threshold = one_pass_threshold;
-	else
-		j.threshold = std::max(least_penalty, 3 * j.noise * 1.2533 * std::sqrt(2.0 / passes));
+	} else {
+		// the spread of the difference of two medians of passes samples each
+		double spread = j.noise * 1.2533 * std::sqrt(2.0 / passes);
+		j.same = std::max(same_band, 2.5 * spread);
+		j.threshold = std::max(least_penalty, 4 * spread);
+	}
 	for (const merged_row &m : rows) {
 		std::vector<double> v(m.tps.begin(), m.tps.end());
 		j.rows.push_back({m.size, m.offset, m.tps, median_of(v), -1, -1, -1, ROW_FAST});

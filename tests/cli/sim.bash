@@ -10,7 +10,7 @@ sim_drive() {
 	[ -c /dev/fuse ] || skip "there is no /dev/fuse"
 	MNT="$T/sim"
 	mkdir -p "$MNT"
-	"$SIMDRIVE" "$MNT" -f -s --size=67108864 --physical="$1" --cost=100 \
+	"$SIMDRIVE" "$MNT" -f -s --size=67108864 --physical="$1" --cost=400 \
 		${SIM_LOG:+--log="$SIM_LOG" --log-requests=0} 2>"$T/simdrive.err" &
 	SIM_PID=$!
 	local i

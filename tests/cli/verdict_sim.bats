@@ -1,7 +1,9 @@
 #!/usr/bin/env bats
 # Known answers: sekto-verdict on a simulated drive whose physical sector size
 # and start are known, each sweep a real one through the kernel (sekto, loop
-# device, FUSE).
+# device, FUSE). The sweeps start at the sector size, so that the first row of
+# each pass, which ran up to 15% faster than the rest here, stands alone in its
+# group and is compared with nothing.
 
 load common
 load sim
@@ -28,6 +30,15 @@ known_answer() {
 	sv -d "$SIM_LOOP" "$dir/pass-1.txt" "$dir/pass-2.txt" "$dir/pass-3.txt"
 	expect_status 0
 	[ "$(head -n 1 "$OUT")" = "verdict: $headline" ] || { cat "$OUT"; false; }
+}
+
+# The known answer in each of the three modes: reads, writes and write-backs.
+in_every_mode() {
+	local answer=$1 headline=$2
+	shift 2
+	known_answer "$answer read 3" "$headline" "$@"
+	known_answer "$answer write 3" "$headline" -w "$@"
+	known_answer "$answer readwrite 3" "$headline" -r -w "$@"
 }
 
 @test "requests reach the simulated drive with exactly the offsets and sizes that sekto asked for" {
@@ -62,11 +73,9 @@ known_answer() {
 
 @test "512e: reads, writes and write-backs find 4096-byte sectors behind 512; a small sweep gives a bound" {
 	sim_drive 4096 0
-	h="hidden 4096-byte physical sectors behind 512-byte logical ones"
-	known_answer "hidden 4096 4096 0 read 3" "$h" -l 512 -h 8192 -t 256k
+	in_every_mode "hidden 4096 4096 0" "hidden 4096-byte physical sectors behind 512-byte logical ones" \
+		-l 512 -h 8192 -t 256k
 	[ "$(jq .reported.physical "$T/last.json")" = 512 ]
-	known_answer "hidden 4096 4096 0 write 3" "$h" -w -l 512 -h 8192 -t 256k
-	known_answer "hidden 4096 4096 0 readwrite 3" "$h" -r -w -l 512 -h 8192 -t 256k
 	# no offset of 4096 or more is tried below -h 8192
 	known_answer "hidden null 4096 0 read 3" \
 		"hidden physical sectors of at least 4096 bytes behind 512-byte logical ones" -l 512 -h 4096 -t 128k
@@ -76,23 +85,21 @@ known_answer() {
 @test "an SSD-like 16 KiB page is found with a larger -h" {
 	sim_drive 16384 0
 	known_answer "hidden 16384 16384 0 read 3" "hidden 16384-byte physical sectors behind 512-byte logical ones" \
-		-l 2048 -h 32768 -t 512k
+		-l 512 -h 32768 -t 512k
 	known_answer "hidden 16384 16384 0 write 3" "hidden 16384-byte physical sectors behind 512-byte logical ones" \
-		-w -l 2048 -h 32768 -t 512k
+		-w -l 512 -h 32768 -t 512k
 }
 
 @test "a partition 3584 bytes past a 4096-byte boundary is misaligned by 3584 in every mode" {
 	sim_drive 4096 3584
-	m="misaligned by 3584 bytes from 4096-byte physical sectors"
-	known_answer "misaligned 4096 4096 3584 read 3" "$m" -l 512 -h 8192 -t 256k
+	in_every_mode "misaligned 4096 4096 3584" "misaligned by 3584 bytes from 4096-byte physical sectors" \
+		-l 512 -h 8192 -t 256k
 	[ "$(jq .reported.partition_start "$T/last.json")" = 3584 ]
-	known_answer "misaligned 4096 4096 3584 write 3" "$m" -w -l 512 -h 8192 -t 256k
-	known_answer "misaligned 4096 4096 3584 readwrite 3" "$m" -r -w -l 512 -h 8192 -t 256k
 }
 
 @test "a drive without a penalty is judged so in every one of several runs, reads and writes" {
 	sim_drive 512 0
-	for run in 1 2 3 4; do
+	for run in 1 2 3; do
 		for mode in -r -w; do
 			known_answer "none 512 512 0 $([ $mode = -r ] && echo read || echo write) 3" \
 				"no penalty at any offset that was tried" $mode -l 512 -h 8192 -t 256k
