@@ -77,10 +77,12 @@ bool is_power_of_two(uint64_t v)
 bool shape_of(const std::vector<table_row> &rows, sweep_shape &shape)
 {
 	const table_row &first = rows.front();
-	uint64_t total = first.size * first.count;
 
-	if (first.size > 2147483648u || total > 2147483648u || first.count == 0 ||
-	    first.size * first.count / first.size != first.count)
+	// A size of at most 2^31 and a 32-bit count multiply without overflow.
+	if (first.size == 0 || first.size > 2147483648u || first.count == 0)
+		return false;
+	uint64_t total = first.size * first.count;
+	if (total > 2147483648u)
 		return false;
 	shape.minsize = static_cast<uint32_t>(first.size);
 	shape.total = static_cast<uint32_t>(total);

@@ -86,6 +86,9 @@ TEST(ParseTables, BadInputNamesTheLine)
 	    {"   count    size  offset    step        msec     tps    kBps\n"
 	     "       0     512       0    2048           1   16000    8000\n",
 	        "t:2: the rows are not those of a sekto sweep"},
+	    {"   count    size  offset    step        msec     tps    kBps\n"
+	     "      16       0       0    2048           1   16000    8000\n",
+	        "t:2: the rows are not those of a sekto sweep"},
 	    // only the last row may be unfinished
 	    {"   count    size  offset    step        msec     tps    kBps\n"
 	     "      16     512       0    2048  \n"
