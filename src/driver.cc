@@ -51,9 +51,9 @@ int open_device()
 	flags = open_flags(settings, mode);
 	fd = open_as(flags, &st);
 	// The path may have been replaced in between; the flags must suit what was opened.
-	if (open_flags(settings, st.st_mode) != flags) {
+	if (int opened = open_flags(settings, st.st_mode); opened != flags) {
 		close(fd);
-		fd = open_as(open_flags(settings, st.st_mode), &st);
+		fd = open_as(opened, &st);
 	}
 	settings.blocksize = 512;
 	if (query_sector_size(fd, st.st_mode, &settings.blocksize) == -1)

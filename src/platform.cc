@@ -157,6 +157,16 @@ static int64_t sysfs_number(dev_t dev, const char *file)
 }
 #endif
 
+// Closes fd and returns -1 with the errno of the failure before.
+static int fail_closing(int fd)
+{
+	int saved = errno;
+
+	close(fd);
+	errno = saved;
+	return -1;
+}
+
 int query_geometry(const char *path, reported_geometry *g)
 {
 	struct stat st;
@@ -167,12 +177,8 @@ int query_geometry(const char *path, reported_geometry *g)
 	fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	if (fd == -1)
 		return -1;
-	if (fstat(fd, &st) == -1) {
-		int saved = errno;
-		close(fd);
-		errno = saved;
-		return -1;
-	}
+	if (fstat(fd, &st) == -1)
+		return fail_closing(fd);
 #ifdef __linux__
 	if (!S_ISBLK(st.st_mode)) {
 		close(fd);
@@ -230,12 +236,8 @@ int hold_cpus_awake()
 
 	if (fd == -1)
 		return -1;
-	if (write(fd, &zero, sizeof zero) != static_cast<ssize_t>(sizeof zero)) {
-		int saved = errno;
-		close(fd);
-		errno = saved;
-		return -1;
-	}
+	if (write(fd, &zero, sizeof zero) != static_cast<ssize_t>(sizeof zero))
+		return fail_closing(fd);
 	return fd;
 #else
 	errno = EOPNOTSUPP;

@@ -115,7 +115,6 @@ struct verdict_context {
 	transfer_mode mode;
 	bool have_reported;
 	reported_geometry reported;
-	std::string sekto_options;    // the options of the passes, for advice; empty when unknown
 };
 
 // The verdict in a sentence or two, with the OS's view and the advice, then the table.
@@ -130,10 +129,19 @@ std::string verdict_json(const judgement &j, const verdict_context &c);
 // The verdict as an SVG chart of relative speeds.
 std::string verdict_svg(const judgement &j, const verdict_context &c);
 
+// A fraction as a whole percentage, "52%".
+std::string percent(double fraction);
+
+// A row as messages name it, "size 4096 at offset 512".
+std::string row_name(uint64_t size, uint64_t offset);
+
 // The name of a transfer mode as the outputs write it; empty when unknown.
 const char *mode_name(transfer_mode m);
 
-// Run mode (verdict_run.cc).
+// Run mode and files (verdict_run.cc).
+
+// Writes text to a new file at path; exits with 73 or 74 when it cannot.
+void write_file(const char *path, const std::string &text);
 
 // Runs sekto passes times with args, judges and returns the pass tables; exits as sekto does on failure.
 std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::string> &args, int passes,

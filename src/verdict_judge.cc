@@ -154,24 +154,22 @@ bool explained_as(const std::vector<judged_row> &rows, std::vector<row_class> cl
 	return explain(rows, cls, groups, shape).p != 0;
 }
 
-std::string percent(double fraction)
+// The median speed of the fastest row of a group.
+double group_best(const std::vector<judged_row> &rows, const std::vector<size_t> &g)
 {
-	return std::to_string(static_cast<long>(std::lround(fraction * 100))) + "%";
-}
+	double best = 0;
 
-std::string row_name(const judged_row &r)
-{
-	return "size " + std::to_string(r.size) + " at offset " + std::to_string(r.offset);
+	for (size_t i : g)
+		best = std::max(best, rows[i].median);
+	return best;
 }
 
 // Classifies every row against the fastest row of its group and the threshold.
 void classify(judgement &j, const std::vector<std::vector<size_t>> &groups)
 {
 	for (const std::vector<size_t> &g : groups) {
-		double best = 0;
+		double best = group_best(j.rows, g);
 		double base = j.rows[g.front()].median;
-		for (size_t i : g)
-			best = std::max(best, j.rows[i].median);
 		for (size_t i : g) {
 			judged_row &r = j.rows[i];
 			if (base > 0) {
@@ -259,16 +257,9 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 		any_slow = any_slow || r.cls == ROW_SLOW;
 	}
 	const std::string unsure = " differs from the fastest of its size by too little to tell beside the noise";
-	if (!any_slow) {
-		for (size_t i = 0; i < cls.size(); i++) {
-			if (cls[i] == ROW_UNCLEAR && explained_as(j.rows, cls, i, ROW_SLOW, groups, shape)) {
-				inconclusive(j, "the row of " + row_name(j.rows[i]) + unsure);
-				return j;
-			}
-		}
-		return j;
-	}
-	explanation e = explain(j.rows, cls, groups, shape);
+	// Without a slow row the logical sector itself explains the rows: every one at full speed.
+	explanation e = any_slow ? explain(j.rows, cls, groups, shape)
+	                         : explanation{shape.blocksize, 0, false, std::vector<prediction>(cls.size(), PREDICT_FAST)};
 	if (e.p == 0) {
 		inconclusive(j, "the slow rows follow no power-of-two boundary");
 		return j;
@@ -278,30 +269,28 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 			continue;
 		row_class other = e.pred[i] == PREDICT_FAST ? ROW_SLOW : ROW_FAST;
 		if (explained_as(j.rows, cls, i, other, groups, shape)) {
-			inconclusive(j, "the row of " + row_name(j.rows[i]) + unsure);
+			inconclusive(j, "the row of " + row_name(j.rows[i].size, j.rows[i].offset) + unsure);
 			return j;
 		}
 	}
-	uint64_t best_p = e.p, best_a = e.a;
-	bool ambiguous = e.ambiguous;
+	if (!any_slow)
+		return j;
 
 	// The penalty of the size group that shows it most, each group's the median of its slow rows.
 	j.penalty = 0;
 	for (const std::vector<size_t> &g : groups) {
 		std::vector<double> losses;
-		double best = 0;
-		for (size_t i : g)
-			best = std::max(best, j.rows[i].median);
+		double best = group_best(j.rows, g);
 		for (size_t i : g)
 			if (j.rows[i].cls == ROW_SLOW)
 				losses.push_back(1 - j.rows[i].median / best);
 		if (!losses.empty())
 			j.penalty = std::max(j.penalty, median_of(losses));
 	}
-	j.granularity = ambiguous ? 0 : best_p;
-	j.at_least = best_p;
-	j.misalignment = best_a;
-	j.fast_offset = best_a == 0 ? 0 : best_p - best_a;
-	j.kind = best_a == 0 ? VERDICT_HIDDEN : VERDICT_MISALIGNED;
+	j.granularity = e.ambiguous ? 0 : e.p;
+	j.at_least = e.p;
+	j.misalignment = e.a;
+	j.fast_offset = e.a == 0 ? 0 : e.p - e.a;
+	j.kind = e.a == 0 ? VERDICT_HIDDEN : VERDICT_MISALIGNED;
 	return j;
 }

@@ -47,36 +47,26 @@ std::string read_stream(FILE *f, const char *name)
 	return text;
 }
 
+// Reads the tables of the files named; "-", or no name at all, is standard input.
 void read_tables(int argc, char *argv[], std::vector<pass_table> &tables)
 {
+	std::vector<const char *> names(argv, argv + argc);
 	std::string error;
 
-	if (argc == 0) {
-		if (!parse_tables("stdin", read_stream(stdin, "stdin"), tables, error))
-			errx(EX_DATAERR, "%s", error.c_str());
-		return;
-	}
-	for (int i = 0; i < argc; i++) {
-		FILE *f = strcmp(argv[i], "-") == 0 ? stdin : fopen(argv[i], "r");
+	if (names.empty())
+		names.push_back("-");
+	for (const char *arg : names) {
+		bool in = strcmp(arg, "-") == 0;
+		const char *name = in ? "stdin" : arg;
+		FILE *f = in ? stdin : fopen(arg, "r");
 		if (f == nullptr)
-			err(EX_NOINPUT, "%s", argv[i]);
-		std::string text = read_stream(f, argv[i]);
-		if (f != stdin)
+			err(EX_NOINPUT, "%s", arg);
+		std::string text = read_stream(f, name);
+		if (!in)
 			fclose(f);
-		if (!parse_tables(strcmp(argv[i], "-") == 0 ? "stdin" : argv[i], text, tables, error))
+		if (!parse_tables(name, text, tables, error))
 			errx(EX_DATAERR, "%s", error.c_str());
 	}
-}
-
-void write_file(const char *path, const std::string &text)
-{
-	FILE *f = fopen(path, "w");
-
-	if (f == nullptr)
-		err(EX_CANTCREAT, "%s", path);
-	fwrite(text.data(), 1, text.size(), f);
-	if (fclose(f) == EOF)
-		err(EX_IOERR, "%s", path);
 }
 
 }  // namespace
@@ -125,8 +115,6 @@ int main(int argc, char *argv[])
 		tables = run_passes(argv0, args, passes, keep);
 		c.mode = mode_of_options(args);
 		c.device = args.back();
-		for (size_t i = 0; i + 1 < args.size(); i++)
-			c.sekto_options += (i ? " " : "") + args[i];
 	} else {
 		read_tables(argc, argv, tables);
 		c.mode = MODE_UNKNOWN;

@@ -29,6 +29,18 @@ std::string sekto_path(const char *argv0)
 	return "sekto";
 }
 
+// sekto's argument vector for args, named sekto so that its messages read as they would from the shell.
+std::vector<char *> sekto_argv(const std::vector<std::string> &args)
+{
+	std::vector<char *> argv;
+
+	argv.push_back(const_cast<char *>("sekto"));
+	for (const std::string &a : args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	return argv;
+}
+
 void write_all(int fd, const char *p, size_t n)
 {
 	while (n > 0) {
@@ -63,12 +75,7 @@ int run_once(const std::string &sekto, const std::vector<std::string> &args, boo
 	if (pid == -1)
 		err(EX_OSERR, "fork()");
 	if (pid == 0) {
-		// Named sekto, so that its messages read as they would from the shell.
-		std::vector<char *> argv;
-		argv.push_back(const_cast<char *>("sekto"));
-		for (const std::string &a : args)
-			argv.push_back(const_cast<char *>(a.c_str()));
-		argv.push_back(nullptr);
+		std::vector<char *> argv = sekto_argv(args);
 		dup2(wr, 1);
 		close(wr);
 		close(rd);
@@ -105,15 +112,21 @@ void keep_table(const char *dir, int pass, const std::string &table, std::string
 	if (mkdir(dir, 0777) == -1 && errno != EEXIST)
 		err(EX_CANTCREAT, "%s", dir);
 	path = std::string(dir) + "/pass-" + std::to_string(pass) + ".txt";
-	FILE *f = fopen(path.c_str(), "w");
-	if (f == nullptr)
-		err(EX_CANTCREAT, "%s", path.c_str());
-	fwrite(table.data(), 1, table.size(), f);
-	if (fclose(f) == EOF)
-		err(EX_IOERR, "%s", path.c_str());
+	write_file(path.c_str(), table);
 }
 
 }  // namespace
+
+void write_file(const char *path, const std::string &text)
+{
+	FILE *f = fopen(path, "w");
+
+	if (f == nullptr)
+		err(EX_CANTCREAT, "%s", path);
+	fwrite(text.data(), 1, text.size(), f);
+	if (fclose(f) == EOF)
+		err(EX_IOERR, "%s", path);
+}
 
 std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::string> &args, int passes,
     const char *keep_dir)
@@ -150,14 +163,10 @@ std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::str
 
 transfer_mode mode_of_options(const std::vector<std::string> &args)
 {
-	std::vector<char *> argv;
+	std::vector<char *> argv = sekto_argv(args);
 	run_settings saved = settings;
 
 	// sekto's own option scan, on options that sekto has already accepted.
-	argv.push_back(const_cast<char *>("sekto"));
-	for (const std::string &a : args)
-		argv.push_back(const_cast<char *>(a.c_str()));
-	argv.push_back(nullptr);
 	settings = run_settings{};
 	reset_getopt();
 	scan_options(static_cast<int>(argv.size() - 1), argv.data());

@@ -98,11 +98,6 @@ bool shape_of(const std::vector<table_row> &rows, sweep_shape &shape)
 	    is_power_of_two(shape.maxsize) && is_power_of_two(shape.total);
 }
 
-std::string describe_row(uint64_t size, uint64_t offset)
-{
-	return "size " + std::to_string(size) + " at offset " + std::to_string(offset);
-}
-
 // Checks the rows of a finished table against the sweep they imply.
 bool check_table(pass_table &t, const std::vector<int> &lines, std::string &error)
 {
@@ -128,14 +123,14 @@ bool check_table(pass_table &t, const std::vector<int> &lines, std::string &erro
 	for (size_t i = 0; i < t.rows.size(); i++) {
 		const table_row &r = t.rows[i];
 		if (i >= plan.size() || r.size != plan[i].size || r.offset != plan[i].offset) {
-			error = at(t.name, lines[i]) + "the row of " + describe_row(r.size, r.offset) +
+			error = at(t.name, lines[i]) + "the row of " + row_name(r.size, r.offset) +
 			    " is out of order";
 			if (i < plan.size())
-				error += ": the sweep has " + describe_row(plan[i].size, plan[i].offset) + " here";
+				error += ": the sweep has " + row_name(plan[i].size, plan[i].offset) + " here";
 			return false;
 		}
 		if (r.step != plan[i].step || r.count != plan[i].count) {
-			error = at(t.name, lines[i]) + "the row of " + describe_row(r.size, r.offset) +
+			error = at(t.name, lines[i]) + "the row of " + row_name(r.size, r.offset) +
 			    " has count " + std::to_string(r.count) + " and step " + std::to_string(r.step) +
 			    ", where the sweep has " + std::to_string(plan[i].count) + " and " +
 			    std::to_string(plan[i].step);
@@ -145,6 +140,16 @@ bool check_table(pass_table &t, const std::vector<int> &lines, std::string &erro
 	// A sweep ends after the last offset of its largest size; anything short of that was cut.
 	if (t.rows.size() < plan.size())
 		t.cut_short = true;
+	return true;
+}
+
+// Checks a table that has ended and adds it to tables.
+bool finish_table(pass_table &t, const std::vector<int> &lines, std::vector<pass_table> &tables,
+    std::string &error)
+{
+	if (!check_table(t, lines, error))
+		return false;
+	tables.push_back(t);
 	return true;
 }
 
@@ -170,10 +175,8 @@ bool parse_tables(const std::string &name, const std::string &text, std::vector<
 
 		std::vector<std::string> words = words_of(l);
 		if (is_header(words)) {
-			if (open && !check_table(t, lines, error))
+			if (open && !finish_table(t, lines, tables, error))
 				return false;
-			if (open)
-				tables.push_back(t);
 			t = pass_table{};
 			t.name = name;
 			t.end_line = line;
@@ -218,10 +221,7 @@ bool parse_tables(const std::string &name, const std::string &text, std::vector<
 		error = at(name, line == 0 ? 1 : line) + "no sekto table: the header line is missing";
 		return false;
 	}
-	if (!check_table(t, lines, error))
-		return false;
-	tables.push_back(t);
-	return true;
+	return finish_table(t, lines, tables, error);
 }
 
 std::string render_backspaces(const std::string &text)
@@ -259,7 +259,7 @@ std::string cut_short_warning(const pass_table &t)
 {
 	std::string w = at(t.name, t.end_line) + "the table is cut short";
 	if (!t.rows.empty())
-		w += " after its row of " + describe_row(t.rows.back().size, t.rows.back().offset);
+		w += " after its row of " + row_name(t.rows.back().size, t.rows.back().offset);
 	return w;
 }
 

@@ -13,11 +13,6 @@ std::string num(uint64_t v)
 	return std::to_string(v);
 }
 
-std::string percent(double fraction)
-{
-	return std::to_string(static_cast<long>(std::lround(fraction * 100))) + "%";
-}
-
 // "(reads, 3 passes, noise 1%)"
 std::string conditions(const judgement &j, transfer_mode mode)
 {
@@ -197,6 +192,16 @@ std::string speed_table(const judgement &j)
 }
 
 }  // namespace
+
+std::string percent(double fraction)
+{
+	return std::to_string(static_cast<long>(std::lround(fraction * 100))) + "%";
+}
+
+std::string row_name(uint64_t size, uint64_t offset)
+{
+	return "size " + std::to_string(size) + " at offset " + std::to_string(offset);
+}
 
 const char *mode_name(transfer_mode m)
 {
