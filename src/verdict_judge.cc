@@ -18,15 +18,19 @@ const double one_pass_threshold = 0.20;
 // Noise that would hide even this penalty leaves nothing to judge.
 const double hopeless_threshold = 0.50;
 
-// The expected range of n samples of a normal distribution, in standard deviations.
-double range_factor(size_t n)
+// The expected median absolute deviation of n samples of a normal
+// distribution, in standard deviations; small samples fall short of 0.6745.
+double deviation_factor(size_t n)
 {
-	static const double d2[] = {1, 1, 1.128, 1.693, 2.059, 2.326, 2.534, 2.704, 2.847, 2.970, 3.078};
-	return n < 11 ? d2[n] : 3.078 + 0.4 * std::log(static_cast<double>(n) / 10);
+	static const double e[] = {1, 1, 0.5642, 0.4535, 0.4957, 0.5536, 0.5670, 0.5934, 0.5990, 0.6124, 0.6156, 0.6243};
+	return n < 12 ? e[n] : 0.6745 * (static_cast<double>(n) - 0.8) / static_cast<double>(n);
 }
 
-// The pooled relative spread of a row's passes: the median over the rows of
-// each row's range as a fraction of its median, scaled to a standard deviation.
+// The pooled relative spread of the passes: the median over the rows of each
+// row's median absolute deviation as a fraction of its median, scaled to a
+// standard deviation. Like the median speed, it is not moved by a minority of
+// passes that a stall of the machine slowed: those say nothing of the device,
+// and a range would have let one of them widen every band.
 double noise_of(const std::vector<merged_row> &rows)
 {
 	std::vector<double> spreads;
@@ -38,8 +42,9 @@ double noise_of(const std::vector<merged_row> &rows)
 		double m = median_of(v);
 		if (m <= 0)
 			continue;
-		auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-		spreads.push_back((*hi - *lo) / m / range_factor(v.size()));
+		for (double &x : v)
+			x = std::fabs(x - m);
+		spreads.push_back(median_of(v) / m / deviation_factor(v.size()));
 	}
 	return spreads.empty() ? -1 : median_of(spreads);
 }
