@@ -31,6 +31,12 @@ check:
 	$(MAKE) all BUILD="$(BUILD)" CMAKE_FLAGS="$(CMAKE_FLAGS)"
 	cd $(BUILD) && ctest --output-on-failure
 
+# The FreeBSD code paths, compiled against FreeBSD's declared API with g++
+# and clang++; no FreeBSD build, link or run.
+check-freebsd:
+	sh tools/deps.sh freebsd
+	sh tools/check-freebsd.sh
+
 # Run by hand, as root: sekto against fio and a bare loop. Not part of check.
 bench: all
 	sh bench/run.sh $(BUILD)
@@ -52,4 +58,4 @@ install: all
 clean:
 	rm -rf $(BUILD)
 
-.PHONY: all configure run check bench deb install clean
+.PHONY: all configure run check check-freebsd bench deb install clean
