@@ -92,11 +92,15 @@ struct judgement {
 	uint64_t misalignment;   // bytes past a granularity boundary where the device starts
 	uint64_t fast_offset;    // with a misalignment: the offset that runs at full speed
 	double penalty;          // how much slower off-boundary rows run, as a fraction, in the group most hit
+	double penalty_per_sector;  // the fitted cost of one more physical sector, as a fraction of a
+	                            // full-speed transfer, where it weighs most; < 0 when inconclusive
+	double misfit;           // the chosen explanation's worst row, in noise units; < 0 when none was fitted
 	double noise;            // the relative spread between passes; < 0 with one pass
-	double threshold;        // the smallest difference taken as a penalty
-	double same;             // the largest difference taken for noise
+	double threshold;        // the smallest slowdown that a row's class calls slow
+	double same;             // the largest slowdown that a row's class calls full speed
 	int passes;
 	std::string reason;      // why it is inconclusive
+	bool more_data_helps;    // more passes or longer runs could settle an inconclusive verdict
 	std::vector<judged_row> rows;
 	sweep_shape shape;
 };

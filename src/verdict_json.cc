@@ -41,6 +41,8 @@ std::string verdict_json(const judgement &j, const verdict_context &c)
 	o["granularity_at_least"] = j.at_least;
 	o["misalignment"] = j.misalignment;
 	o["penalty"] = j.penalty;
+	o["penalty_per_sector"] = j.penalty_per_sector < 0 ? json(nullptr) : json(j.penalty_per_sector);
+	o["misfit"] = j.misfit < 0 ? json(nullptr) : json(j.misfit);
 	o["mode"] = c.mode == MODE_UNKNOWN ? json(nullptr) : json(mode_name(c.mode));
 	o["passes"] = j.passes;
 	o["noise"] = j.noise < 0 ? json(nullptr) : json(j.noise);

@@ -93,21 +93,31 @@ std::string advice(const judgement &j)
 	return "";
 }
 
+// What a sekto run that settles what the sweep left open changes.
+enum settle { SETTLE_BOUND, SETTLE_LONGER, SETTLE_WIDER };
+
 // The options for a sekto run that would settle what the sweep left open.
-std::string settle_options(const judgement &j, const verdict_context &c, bool bound)
+std::string settle_options(const judgement &j, const verdict_context &c, settle how)
 {
 	static const char *const flags[] = {"", "-r ", "-w ", "-r -w "};
 	std::string s = flags[c.mode];
+	uint64_t l = j.shape.minsize, h = j.shape.maxsize, t;
 
-	if (bound) {
-		uint64_t h = 2 * j.at_least;
-		uint64_t t = j.shape.total % h == 0 ? j.shape.total : 32 * h;
-		s += "-l " + num(j.at_least) + " -h " + num(h) + " -t " + num(t);
-	} else {
-		uint64_t t = std::min<uint64_t>(4 * static_cast<uint64_t>(j.shape.total), 2147483648u);
-		s += "-l " + num(j.shape.minsize) + " -h " + num(j.shape.maxsize) + " -t " + num(t);
+	switch (how) {
+	case SETTLE_BOUND:
+		l = j.at_least;
+		h = 2 * j.at_least;
+		t = j.shape.total % h == 0 ? j.shape.total : 32 * h;
+		break;
+	case SETTLE_LONGER:
+		t = std::min<uint64_t>(4 * static_cast<uint64_t>(j.shape.total), 2147483648u);
+		break;
+	case SETTLE_WIDER:
+		h = std::min<uint64_t>(4 * h, 2147483648u);
+		t = j.shape.total % h == 0 ? j.shape.total : std::min<uint64_t>(32 * h, 2147483648u);
+		break;
 	}
-	return s;
+	return s + "-l " + num(l) + " -h " + num(h) + " -t " + num(t);
 }
 
 std::string device_or_placeholder(const verdict_context &c)
@@ -132,17 +142,21 @@ std::string explanation(const judgement &j, const verdict_context &c)
 		return "Every offset that was tried below " + num(j.at_least) + " bytes runs up to " +
 		    percent(j.penalty) + " slower than offset 0 " + how +
 		    ", so the sweep cannot pin the boundary down: it is at least " + num(j.at_least) +
-		    " bytes.\nTo settle it: sekto " + settle_options(j, c, true) + " " + device_or_placeholder(c);
+		    " bytes.\nTo settle it: sekto " + settle_options(j, c, SETTLE_BOUND) + " " + device_or_placeholder(c);
 	case VERDICT_MISALIGNED:
 		return "Transfers at offset " + num(j.fast_offset) + " run at full speed and those at offset 0 run up to " +
 		    percent(j.penalty) + " slower " + how + ": the device starts " + num(j.misalignment) +
 		    " bytes past a " + num(j.at_least) + "-byte boundary" +
 		    (j.granularity == 0 ? " (the boundary is at least that large)." : ".");
 	case VERDICT_INCONCLUSIVE:
+		if (!j.more_data_helps)
+			return "The sweep cannot tell what the device does " + how + ": " + j.reason +
+			    ".\nTo settle it, sweep larger sizes: sekto " + settle_options(j, c, SETTLE_WIDER) + " " +
+			    device_or_placeholder(c);
 		return "The noise between passes is as large as the differences " + how + ": " + j.reason +
 		    ".\nTo fix it, judge more passes (sekto-verdict -x -n " +
 		    num(static_cast<uint64_t>(std::max(5, 2 * j.passes))) + ") or longer runs: sekto " +
-		    settle_options(j, c, false) + " " + device_or_placeholder(c);
+		    settle_options(j, c, SETTLE_LONGER) + " " + device_or_placeholder(c);
 	}
 	return "";
 }

@@ -109,3 +109,14 @@ in_every_mode() {
 		done
 	done
 }
+
+@test "a sweep to 32 KiB, whose large transfers pay little for the extra sector, still pins 4096 exactly" {
+	# 400 us a sector keeps three passes of -t 1m to about 17 s
+	sim_drive 4096 0 400
+	sv -x -j -- -h 32k -t 1m "$SIM_LOOP"
+	expect_status 0
+	expect_json "hidden 4096 4096 0 read 3"
+	# the row of 32768 at 512 touches 9 sectors instead of 8: about 11% slower, and called so
+	[ "$(jq '.rows[] | select(.size == 32768 and .offset == 512) | .relative > 0.83 and .relative < 0.95' "$OUT")" = true ]
+	[ "$(jq '.penalty_per_sector > 0.5 and .misfit < 4' "$OUT")" = true ]
+}
