@@ -33,6 +33,8 @@ std::string verdict_json(const judgement &j, const verdict_context &c)
 	static const char *const kinds[] = {"none", "hidden", "misaligned", "inconclusive"};
 	json o;
 
+	// The version of the keys: it changes only when a key changes meaning or goes away.
+	o["format"] = 1;
 	o["verdict"] = kinds[j.kind];
 	o["summary"] = verdict_headline(j);
 	o["sector"] = j.sector;

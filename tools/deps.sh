@@ -7,7 +7,7 @@ set -eu
 
 build="cmake make g++ pkg-config nlohmann-json3-dev"
 test="$build libgtest-dev bats perl jq util-linux mount e2fsprogs fdisk strace fuse3 libfuse3-dev
-	libxml2-utils librsvg2-bin"
+	libxml2-utils librsvg2-bin bash-completion zsh"
 # what debian/control's Build-Depends names, and the tools that build the package
 # the compilers and headers of make check-freebsd
 freebsd="g++ clang nlohmann-json3-dev"

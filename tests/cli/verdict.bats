@@ -123,6 +123,8 @@ table_512e() {
 	[ "$(jq -r '[.verdict, .sector, .granularity, .granularity_at_least, .misalignment, .mode, .passes] | join(" ")' "$OUT")" = \
 		"hidden 512 4096 4096 0  3" ]
 	[ "$(jq -r '.mode' "$OUT")" = null ]
+	# the version of the keys comes first
+	[ "$(jq -r 'keys_unsorted[0] + " " + (.format | tostring)' "$OUT")" = "format 1" ]
 	[ "$(jq -r '.penalty > 0.49 and .penalty < 0.51' "$OUT")" = true ]
 	[ "$(jq -c '.rows[1] | [.size, .offset, .tps, .median, .class]' "$OUT")" = '[4096,512,[3201,3202,3203],3202,"slow"]' ]
 	[ "$(jq -r '.rows[1].relative > 0.49 and .rows[1].relative < 0.51' "$OUT")" = true ]

@@ -13,6 +13,7 @@ load sim
 # Checks the JSON verdict in $OUT against "verdict granularity at_least misalignment mode".
 expect_json() {
 	local got
+	[ "$(jq .format "$OUT")" = 1 ] || { cat "$OUT"; false; }
 	got=$(jq -r '[.verdict, (.granularity // "null"), .granularity_at_least, .misalignment, .mode, .passes] | join(" ")' "$OUT")
 	[ "$got" = "$1" ] || { echo "got: $got, wanted: $1"; cat "$OUT"; false; }
 }
