@@ -39,11 +39,12 @@ struct pass_table {
 
 // Reading tables (verdict_table.cc).
 
-// Appends the tables of text to tables; false with "name:line: why" in error on bad input.
+// Appends the tables of text to tables, skipping what lies outside them (named
+// in *note, when given); false with "name:line: why" in error on bad input.
 bool parse_tables(const std::string &name, const std::string &text, std::vector<pass_table> &tables,
-    std::string &error);
+    std::string &error, std::string *note = nullptr);
 
-// The text of a table with every backspace applied, as a terminal shows it.
+// The text with every backspace and carriage return applied, as a terminal shows it.
 std::string render_backspaces(const std::string &text);
 
 // A row's measurements over all passes of a sweep.

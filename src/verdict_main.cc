@@ -64,8 +64,11 @@ void read_tables(int argc, char *argv[], std::vector<pass_table> &tables)
 		std::string text = read_stream(f, name);
 		if (!in)
 			fclose(f);
-		if (!parse_tables(name, text, tables, error))
+		std::string note;
+		if (!parse_tables(name, text, tables, error, &note))
 			errx(EX_DATAERR, "%s", error.c_str());
+		if (!note.empty())
+			warnx("%s", note.c_str());
 	}
 }
 

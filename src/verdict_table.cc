@@ -1,5 +1,6 @@
 // Reading sekto's tables: one or more tables in a text, each checked against
 // the sweep that its first rows imply, then the passes merged row by row.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -153,24 +154,198 @@ bool finish_table(pass_table &t, const std::vector<int> &lines, std::vector<pass
 	return true;
 }
 
+// What a line of a table is.
+enum line_kind { LINE_ROW, LINE_UNFINISHED, LINE_OTHER };
+
+// The row prefix as sekto prints it, without the two blanks that end it.
+std::string row_prefix(uint64_t count, uint64_t size, uint64_t offset, uint64_t step)
+{
+	char buf[96];
+
+	snprintf(buf, sizeof buf, "%8lu%8lu%8lu%8lu", static_cast<unsigned long>(count), static_cast<unsigned long>(size),
+	    static_cast<unsigned long>(offset), static_cast<unsigned long>(step));
+	return buf;
+}
+
+// The rows that can follow the rows of t in a sekto sweep, as count, size, offset and step.
+std::vector<table_row> next_rows(const pass_table &t)
+{
+	std::vector<table_row> next;
+
+	if (t.rows.empty()) {
+		// any first row: offset 0 of a power-of-two size, its count a power of two, their product 2^31 at most
+		for (uint64_t size = 1; size <= 2147483648u; size *= 2)
+			for (uint64_t count = 1; count * size <= 2147483648u; count *= 2)
+				next.push_back({static_cast<uint32_t>(count), size, 0, 4 * size, 0, 0, 0});
+		return next;
+	}
+	const table_row &last = t.rows.back();
+	uint64_t block = 0;
+	for (const table_row &r : t.rows)
+		if (r.offset != 0 && (block == 0 || r.offset < block))
+			block = r.offset;
+	// the block size shows at the second row of the first group with more than one
+	std::vector<uint64_t> offsets;
+	if (last.offset != 0)
+		offsets.push_back(2 * last.offset);
+	else if (block != 0)
+		offsets.push_back(block);
+	else
+		for (uint64_t o = 1; o < last.size; o *= 2)
+			offsets.push_back(o);
+	for (uint64_t o : offsets)
+		if (o < last.size)
+			next.push_back({last.count, last.size, o, last.step, 0, 0, 0});
+	if (last.count >= 2 && last.size <= 1073741824u)
+		next.push_back({last.count / 2, 2 * last.size, 0, 8 * last.size, 0, 0, 0});
+	return next;
+}
+
+// Whether the rows of t end where a sweep may end: after the last offset of a
+// size. Until a row shows the block size, it is taken to be the first size.
+bool ends_a_group(const pass_table &t)
+{
+	if (t.rows.empty())
+		return false;
+	const table_row &last = t.rows.back();
+	uint64_t block = 0;
+	for (const table_row &r : t.rows)
+		if (r.offset != 0 && (block == 0 || r.offset < block))
+			block = r.offset;
+	if (block == 0)
+		block = t.rows.front().size;
+	return (last.offset == 0 ? block : 2 * last.offset) >= last.size;
+}
+
+// Every way of reading s as sekto's "%10lu%8lu%8lu": fields filled on the
+// left with blanks, a value wider than its field written in full.
+void suffix_splits(const std::string &s, size_t pos, int field, uint64_t v[3], std::vector<std::vector<uint64_t>> &out)
+{
+	static const size_t width[] = {10, 8, 8};
+
+	if (field == 3) {
+		if (pos == s.size())
+			out.push_back({v[0], v[1], v[2]});
+		return;
+	}
+	size_t w = width[field];
+	if (pos >= s.size())
+		return;
+	if (s[pos] == ' ') {
+		if (pos + w > s.size())
+			return;
+		size_t digits = s.find_first_not_of(' ', pos);
+		if (digits >= pos + w || !decimal(s.substr(digits, pos + w - digits), &v[field]))
+			return;
+		suffix_splits(s, pos + w, field + 1, v, out);
+		return;
+	}
+	// a value that fills its field or more: no blank before it, and no leading zero
+	size_t run = s.find_first_not_of("0123456789", pos);
+	run = (run == std::string::npos ? s.size() : run) - pos;
+	if (s[pos] == '0')
+		return;
+	for (size_t k = w; k <= run && k <= 20; k++)
+		if (decimal(s.substr(pos, k), &v[field]))
+			suffix_splits(s, pos + k, field + 1, v, out);
+}
+
+// Narrows [lo, hi] to the elapsed microseconds E for which n / E, truncated, is q.
+void quotient_range(uint64_t n, uint64_t q, uint64_t &lo, uint64_t &hi)
+{
+	if (q == 0) {
+		lo = std::max(lo, n + 1);
+		return;
+	}
+	lo = std::max(lo, n / (q + 1) + 1);
+	hi = std::min(hi, n / q);
+}
+
+// Whether some elapsed time gives msec, tps and kBps together, as sekto computes them.
+bool consistent(uint64_t count, uint64_t size, const std::vector<uint64_t> &v)
+{
+	if (size == 0 || count > 2147483648u / size)
+		return false;
+	uint64_t lo = v[0] * 1000, hi = lo + 999;
+	if (v[1] == 0 && v[2] == 0 && v[0] == 0)
+		return true;  // an elapsed time of 0 has no speeds
+	quotient_range(count * 1000000, v[1], lo, hi);
+	quotient_range((size * count * 1000000) >> 10, v[2], lo, hi);
+	return lo <= hi;
+}
+
+// Reads a line whose columns may run together: its first four are those of a
+// row that can come next in the sweep, its last three any split that gives
+// sekto's format back, the one whose numbers agree where several do.
+line_kind read_run_together(const std::string &l, const pass_table &t, table_row &row)
+{
+	if (l.find_first_not_of(" 0123456789") != std::string::npos)
+		return LINE_OTHER;
+	for (const table_row &c : next_rows(t)) {
+		std::string prefix = row_prefix(c.count, c.size, c.offset, c.step);
+		if (l.compare(0, prefix.size(), prefix) != 0)
+			continue;
+		std::string rest = l.substr(prefix.size());
+		if (rest.find_first_not_of(' ') == std::string::npos)
+			return LINE_UNFINISHED;
+		if (rest.compare(0, 2, "  ") != 0)
+			continue;
+		std::vector<std::vector<uint64_t>> splits;
+		uint64_t v[3];
+		suffix_splits(rest.substr(2), 0, 0, v, splits);
+		const std::vector<uint64_t> *pick = splits.size() == 1 ? &splits[0] : nullptr;
+		for (const std::vector<uint64_t> &sp : splits)
+			if (pick == nullptr && consistent(c.count, c.size, sp))
+				pick = &sp;
+		if (pick == nullptr)
+			continue;
+		row = {c.count, c.size, c.offset, c.step, (*pick)[0], (*pick)[1], (*pick)[2]};
+		return LINE_ROW;
+	}
+	return LINE_OTHER;
+}
+
+// Reads a line that follows the rows of t: seven numbers, or what sekto prints when they run together.
+line_kind read_row(const std::string &l, const pass_table &t, table_row &row)
+{
+	std::vector<uint64_t> v;
+
+	// Columns that run together make fewer words; so may they make four, which
+	// are an unfinished row only where they are a row's exact prefix.
+	if (numbers(words_of(l), v) && v.size() == 7 && v[0] <= UINT32_MAX) {
+		row = {static_cast<uint32_t>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6]};
+		return LINE_ROW;
+	}
+	return read_run_together(l, t, row);
+}
+
+// A line as a note quotes it: its first 60 characters.
+std::string quoted(const std::string &l)
+{
+	return "\"" + (l.size() > 60 ? l.substr(0, 57) + "..." : l) + "\"";
+}
+
 }  // namespace
 
 bool parse_tables(const std::string &name, const std::string &text, std::vector<pass_table> &tables,
-    std::string &error)
+    std::string &error, std::string *note)
 {
+	std::string shown = render_backspaces(text);
 	std::vector<int> lines;
-	std::vector<uint64_t> v;
 	bool open = false;
 	bool ended = false;  // a row prefix without results closed the table
+	size_t found = tables.size();
+	int skipped = 0, row_outside = 0;
+	std::string first_skipped;
 	pass_table t;
 	size_t pos = 0;
 	int line = 0;
 
-	while (pos < text.size()) {
-		size_t nl = text.find('\n', pos);
+	while (pos < shown.size()) {
+		size_t nl = shown.find('\n', pos);
 		bool complete = nl != std::string::npos;
-		std::string l = text.substr(pos, complete ? nl - pos : std::string::npos);
-		pos = complete ? nl + 1 : text.size();
+		std::string l = shown.substr(pos, complete ? nl - pos : std::string::npos);
+		pos = complete ? nl + 1 : shown.size();
 		line++;
 
 		std::vector<std::string> words = words_of(l);
@@ -186,15 +361,29 @@ bool parse_tables(const std::string &name, const std::string &text, std::vector<
 			continue;
 		}
 		if (words.empty() && l.find_first_not_of(" \t\r") == std::string::npos) {
-			t.end_line = line;
+			if (open)
+				t.end_line = line;
 			continue;
 		}
-		if (!open) {
-			error = at(name, line) + (numbers(words, v) ? "a row before the table's header"
-			                                           : "not a header, an empty line or a row");
-			return false;
+		table_row row{};
+		line_kind kind = open ? read_row(l, t, row) : LINE_OTHER;
+		if (open && kind == LINE_OTHER && (ended || ends_a_group(t))) {
+			// the table is over: what follows it is no part of it
+			if (!finish_table(t, lines, tables, error))
+				return false;
+			open = false;
 		}
-		if (!numbers(words, v) || (v.size() != 7 && v.size() != 4)) {
+		if (!open) {
+			std::vector<uint64_t> v;
+			if (row_outside == 0 && numbers(words, v))
+				row_outside = line;
+			if (skipped == 0) {
+				skipped = line;
+				first_skipped = l;
+			}
+			continue;
+		}
+		if (kind == LINE_OTHER) {
 			error = at(name, line) + "not a header, an empty line or a row";
 			return false;
 		}
@@ -202,26 +391,27 @@ bool parse_tables(const std::string &name, const std::string &text, std::vector<
 			error = at(name, line) + "a row after an unfinished row";
 			return false;
 		}
-		if (v[0] > UINT32_MAX) {
-			error = at(name, line) + "not a header, an empty line or a row";
-			return false;
-		}
-		if (v.size() == 4) {
+		t.end_line = line;
+		if (kind == LINE_UNFINISHED) {
 			// The prefix of a run that failed: sekto ended there.
 			ended = true;
 			t.cut_short = true;
-			t.end_line = line;
 			continue;
 		}
-		t.rows.push_back({static_cast<uint32_t>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6]});
+		t.rows.push_back(row);
 		lines.push_back(line);
-		t.end_line = line;
 	}
-	if (!open) {
-		error = at(name, line == 0 ? 1 : line) + "no sekto table: the header line is missing";
+	if (open && !finish_table(t, lines, tables, error))
+		return false;
+	if (tables.size() == found) {
+		error = row_outside != 0 ? at(name, row_outside) + "a row before the table's header"
+		                         : at(name, line == 0 ? 1 : line) + "no sekto table: the header line is missing";
 		return false;
 	}
-	return finish_table(t, lines, tables, error);
+	if (skipped != 0 && note != nullptr)
+		*note = at(name, skipped) + "skipping the lines outside sekto's tables, the first of them: " +
+		    quoted(first_skipped);
+	return true;
 }
 
 std::string render_backspaces(const std::string &text)
@@ -239,6 +429,9 @@ std::string render_backspaces(const std::string &text)
 		} else if (c == '\b') {
 			if (cursor > 0)
 				cursor--;
+		} else if (c == '\r') {
+			// a carriage return: the line ends, or is written over, from its start
+			cursor = 0;
 		} else {
 			if (cursor < line.size())
 				line[cursor] = c;

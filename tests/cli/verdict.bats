@@ -70,7 +70,7 @@ table_512e() {
 
 @test "bad input: file and line named, status 65, nothing on standard output" {
 	table_512e 1 >"$T/good"
-	{ table_512e 1; echo "hello"; } >"$T/garbage"
+	table_512e 1 | sed '9a hello' >"$T/garbage"
 	table_512e 1 | sed '4d' >"$T/order"
 	table_512e 1 | head -n 1 >"$T/norows"
 	table_512e 1 | sed 's/       0   32768/       0   32769/' >"$T/step"
@@ -83,7 +83,7 @@ table_512e() {
 		expect_out ""
 		expect_err "sekto-verdict: ${message//\$T/$T}"$'\n'
 	done <<-'CASES'
-		$T/garbage|$T/garbage:13: not a header, an empty line or a row
+		$T/garbage|$T/garbage:10: not a header, an empty line or a row
 		$T/order|$T/order:4: the row of size 4096 at offset 1024 is out of order: the sweep has size 4096 at offset 512 here
 		$T/norows|$T/norows:1: the table has no rows
 		$T/step|$T/step:8: the row of size 8192 at offset 0 has count 32 and step 32769, where the sweep has 32 and 32768
@@ -98,6 +98,66 @@ table_512e() {
 	expect_status 66
 	expect_out ""
 	expect_err "sekto-verdict: $T/missing: No such file or directory"$'\n'
+}
+
+@test "tables inside a longer text: a script(1) typescript and a log are read, with one note on what was skipped" {
+	command -v script >/dev/null || skip "script(1) is not installed"
+	truncate -s 1M "$T/disk"
+	script -qec "sekto -l 512 -h 2048 -t 64k $T/disk" "$T/typescript" </dev/null >/dev/null
+	grep -q $'\r$' "$T/typescript"
+	grep -q '^Script done' "$T/typescript"
+	sv -j "$T/typescript"
+	expect_status 0
+	[ "$(jq '.rows | length' "$OUT")" = 6 ]
+	[ "$(jq -c '[.rows[] | [.size, .offset]]' "$OUT")" = '[[512,0],[1024,0],[1024,512],[2048,0],[2048,512],[2048,1024]]' ]
+	expect_err "sekto-verdict: $T/typescript:1: skipping the lines outside sekto's tables, the first of them: \"$(head -n 1 "$T/typescript" | cut -c 1-57)...\""$'\n'
+
+	# a log with lines before the header and after the last row; two tables, two passes
+	table_512e 1 >"$T/pass"
+	{ echo "# run at 14:00"; cat "$T/pass"; echo "done"; echo; cat "$T/pass"; echo "bye"; } >"$T/log"
+	sv -j "$T/log"
+	expect_status 0
+	[ "$(jq .passes "$OUT")" = 2 ]
+	expect_err "sekto-verdict: $T/log:1: skipping the lines outside sekto's tables, the first of them: \"# run at 14:00\""$'\n'
+
+	# a text with no table at all
+	printf 'Script started\r\nnothing here\r\n' >"$T/empty-typescript"
+	sv "$T/empty-typescript"
+	expect_status 65
+	expect_out ""
+	expect_err "sekto-verdict: $T/empty-typescript:2: no sekto table: the header line is missing"$'\n'
+}
+
+@test "real tables whose columns run together are read with the right numbers" {
+	truncate -s 8g "$T/sparse"
+	local l h min max size offset n=0
+	for l in 1 16; do
+		h=$((4 * l)) min=$((l << 20)) max=$((h << 20))
+		sk -l ${l}m -h ${h}m -t 1g "$T/sparse"
+		expect_status 0
+		cp "$OUT" "$T/table"
+		# the columns run together somewhere: fewer than seven words on a row
+		awk 'NR > 1 && NF > 0 && NF < 7 { found = 1 } END { exit !found }' "$T/table"
+		sv -j "$T/table"
+		expect_status 0
+		expect_err ""
+		# the same numbers, read another way: the prefix is known, and no result is wider than its field here
+		for ((size = min; size <= max; size *= 2)); do
+			for ((offset = 0; offset < size; offset = offset ? 2 * offset : 512)); do
+				echo "$(prefix $((1073741824 / size)) $size $offset)"
+			done
+		done >"$T/prefixes"
+		grep -v -e '^$' -e count "$T/table" | paste -d '|' "$T/prefixes" - | while IFS='|' read -r want line; do
+			[ "${line:0:${#want}}" = "$want" ] || { echo "$line does not begin with $want"; exit 1; }
+			suffix=${line:${#want}}
+			[ "${#suffix}" -eq 26 ] || { echo "a result wider than its field: $line"; exit 1; }
+			tps=${suffix:10:8}
+			echo "${tps// /}"
+		done >"$T/want"
+		jq '.rows[].tps[0]' "$OUT" | diff -u "$T/want" -
+		n=$((n + 1))
+	done
+	[ "$n" = 2 ]
 }
 
 @test "a table cut short by a failed run: a warning that names its last complete row, the rest judged" {

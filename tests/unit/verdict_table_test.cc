@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "verdict.h"
@@ -49,11 +51,22 @@ TEST(ParseTables, BadInputNamesTheLine)
 		const char *error;
 	} cases[] = {
 	    {"", "t:1: no sekto table: the header line is missing"},
-	    {"hello\n", "t:1: not a header, an empty line or a row"},
+	    // text with no table in it
+	    {"hello\n", "t:1: no sekto table: the header line is missing"},
 	    {"      16     512       0    2048           1   16000    8000\n",
 	        "t:1: a row before the table's header"},
 	    {header, "t:1: the table has no rows"},
-	    {"   count    size  offset    step        msec     tps\n", "t:1: not a header, an empty line or a row"},
+	    {"   count    size  offset    step        msec     tps\n", "t:1: no sekto table: the header line is missing"},
+	    // a line in the middle of a size group is inside the table
+	    {"   count    size  offset    step        msec     tps    kBps\n\n"
+	     "      16     512       0    2048           1   16000    8000\n\n"
+	     "       8    1024       0    4096           1    8000    8000\n"
+	     "sekto: something\n",
+	        "t:6: not a header, an empty line or a row"},
+	    // columns run together that no split explains: a count that is not the sweep's
+	    {"   count    size  offset    step        msec     tps    kBps\n"
+	     "      3216777216       0671088640          73   1401714353633\n",
+	        "t:2: not a header, an empty line or a row"},
 	    {"   count    size  offset    step        msec     tps    kBps\n\n"
 	     "      16     512       0    2048           1   16000    8000 9\n",
 	        "t:3: not a header, an empty line or a row"},
@@ -105,6 +118,117 @@ TEST(ParseTables, BadInputNamesTheLine)
 		EXPECT_FALSE(parse(c.text, tables, error)) << c.text;
 		EXPECT_EQ(error.substr(0, std::string(c.error).size()), c.error) << c.text;
 	}
+}
+
+// The one row that parse reads from the header and line.
+table_row only_row(const std::string &line)
+{
+	std::vector<pass_table> tables;
+	std::string error;
+
+	EXPECT_TRUE(parse(std::string(header) + "\n" + line + "\n", tables, error)) << line << ": " << error;
+	if (tables.size() != 1 || tables[0].rows.size() != 1)
+		return table_row{};
+	return tables[0].rows[0];
+}
+
+TEST(ParseTables, ColumnsThatRunTogether)
+{
+	// A value that fills its column has no blank before it; the sweep fixes the
+	// first four columns and sekto's format, then its arithmetic, the last three.
+	struct {
+		const char *line;
+		table_row row;
+	} cases[] = {
+	    // a plain row
+	    {"      16     512       0    2048           1   16000    8000", {16, 512, 0, 2048, 1, 16000, 8000}},
+	    // kBps of 8 digits runs into tps (a sparse file, -l 1m -h 4m -t 1g)
+	    {"    1024 1048576       0 4194304          73   1402714364054", {1024, 1048576, 0, 4194304, 73, 14027, 14364054}},
+	    // a size of 16 MiB runs into the count, kBps into tps
+	    {"      6416777216       067108864          50    128020971520", {64, 16777216, 0, 67108864, 50, 1280, 20971520}},
+	    // 2 GiB, count 1: size and step wider than their columns
+	    {"       12147483648       08589934592         210       4 9986438", {1, 2147483648u, 0, 8589934592u, 210, 4, 9986438}},
+	    // tps of 10 digits runs into msec, and kBps into tps
+	    {" 1048576      16       0      64           1104857600016384000", {1048576, 16, 0, 64, 1, 1048576000, 16384000}},
+	    // two splits give sekto's format back; only 16000000 and 128000000 come from one elapsed time
+	    {"      16    8192       0   32768           016000000128000000", {16, 8192, 0, 32768, 0, 16000000, 128000000}},
+	};
+	for (const auto &c : cases) {
+		table_row r = only_row(c.line);
+		EXPECT_EQ(r.count, c.row.count) << c.line;
+		EXPECT_EQ(r.size, c.row.size) << c.line;
+		EXPECT_EQ(r.offset, c.row.offset) << c.line;
+		EXPECT_EQ(r.step, c.row.step) << c.line;
+		EXPECT_EQ(r.msec, c.row.msec) << c.line;
+		EXPECT_EQ(r.tps, c.row.tps) << c.line;
+		EXPECT_EQ(r.kbps, c.row.kbps) << c.line;
+	}
+
+	// a row that never finished, its size run into its count, after one that did
+	std::vector<pass_table> cut;
+	std::string why;
+	ASSERT_TRUE(parse(std::string(header) + "\n      6416777216       067108864          50    128020971520\n"
+	                  "      3233554432       0134217728  ", cut, why)) << why;
+	EXPECT_TRUE(cut[0].cut_short);
+	EXPECT_EQ(cut[0].rows.size(), 1u);
+
+	// an offset of 1 GiB in a group of 2 GiB, after the rows before it
+	run_settings st{};
+	st.blocksize = 512;
+	st.minsize = st.maxsize = st.total = 2147483648u;
+	std::string text = header;
+	char line[160];
+	for (const sweep_row &r : plan_sweep(st)) {
+		if (r.opens_group)
+			text += "\n";
+		snprintf(line, sizeof line, "%8u%8lu%8lu%8lu  %10lu%8lu%8lu\n", r.count, static_cast<unsigned long>(r.size),
+		    static_cast<unsigned long>(r.offset), static_cast<unsigned long>(r.step), 210ul, 4ul, 9986438ul);
+		text += line;
+	}
+	std::vector<pass_table> tables;
+	std::string error;
+	ASSERT_TRUE(parse(text, tables, error)) << error;
+	ASSERT_EQ(tables[0].rows.size(), 23u);
+	EXPECT_EQ(tables[0].rows[22].offset, 1073741824u);
+	EXPECT_EQ(tables[0].rows[22].kbps, 9986438u);
+	EXPECT_FALSE(tables[0].cut_short);
+}
+
+TEST(ParseTables, TablesInsideALongerText)
+{
+	std::string bar = " [O----------------------]" + std::string(26, '\b');
+	// a typescript of script(1): CRLF, the progress bar, lines before and after
+	std::string typescript = "Script started on 2026-12-11 14:00:00+00:00 [COMMAND=\"sekto -h 1024 -t 8k f\"]\r\n";
+	for (size_t i = 0; small[i] != '\0'; i++) {
+		if (small[i] == '\n')
+			typescript += "\r";
+		typescript += small[i];
+	}
+	typescript.insert(typescript.find("    2048  ") + 10, bar);
+	typescript += "\r\nScript done on 2026-12-11 14:00:01+00:00 [COMMAND_EXIT_CODE=\"0\"]\r\n";
+
+	std::vector<pass_table> tables, plain;
+	std::string error, note;
+	ASSERT_TRUE(parse_tables("t", typescript, tables, error, &note)) << error;
+	ASSERT_TRUE(parse(small, plain, error));
+	ASSERT_EQ(tables.size(), 1u);
+	ASSERT_EQ(tables[0].rows.size(), plain[0].rows.size());
+	EXPECT_EQ(tables[0].rows[2].tps, plain[0].rows[2].tps);
+	EXPECT_EQ(note, "t:1: skipping the lines outside sekto's tables, the first of them: "
+	                "\"Script started on 2026-12-11 14:00:00+00:00 [COMMAND=\"sek...\"");
+
+	// a log: lines before the header and after the last row, two tables between
+	tables.clear();
+	note.clear();
+	ASSERT_TRUE(parse_tables("t", "# sekto run 1\n" + std::string(small) + "done.\nrun 2:\n" + small + "bye\n", tables,
+	    error, &note)) << error;
+	EXPECT_EQ(tables.size(), 2u);
+	EXPECT_EQ(note.substr(0, 4), "t:1:");
+
+	// nothing skipped, nothing noted
+	note.clear();
+	ASSERT_TRUE(parse_tables("t", small, tables, error, &note));
+	EXPECT_EQ(note, "");
 }
 
 TEST(ParseTables, ACutShortTableKeepsItsCompleteRows)
