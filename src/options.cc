@@ -9,18 +9,29 @@
 	usage();
 }
 
-uint32_t parse_size_arg(char letter, const char *text)
+const char *size_arg_fault(const char *text, uint32_t *size)
 {
 	uint64_t v;
 
 	if (expand_size(text, &v) != 0)
-		bad_value(letter, "invalid number");
+		return "invalid number";
 	// Both tests see the full 64-bit value, so nothing above 32 bits is cut down into range.
 	if ((v & (v - 1)) != 0)
-		bad_value(letter, "not a power of two");
+		return "not a power of two";
 	if (v < 1 || v > 4294967295u)
-		bad_value(letter, "out of range");
-	return static_cast<uint32_t>(v);
+		return "out of range";
+	*size = static_cast<uint32_t>(v);
+	return nullptr;
+}
+
+uint32_t parse_size_arg(char letter, const char *text)
+{
+	uint32_t v = 0;
+	const char *fault = size_arg_fault(text, &v);
+
+	if (fault != nullptr)
+		bad_value(letter, fault);
+	return v;
 }
 
 void scan_options(int argc, char *argv[])

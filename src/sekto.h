@@ -67,6 +67,9 @@ void run_sweep(int fd);
 // Reads the options into settings and leaves optind at the first operand.
 void scan_options(int argc, char *argv[]);
 
+// Converts a size option's value into *size; the fault as parse_size_arg words it, or nullptr.
+const char *size_arg_fault(const char *text, uint32_t *size);
+
 // Converts and validates the value of option -letter; prints the fault and usage otherwise.
 uint32_t parse_size_arg(char letter, const char *text);
 

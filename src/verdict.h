@@ -117,6 +117,7 @@ double median_of(std::vector<double> values);
 // What the outputs say about the sweep besides the judgement.
 struct verdict_context {
 	std::string device;           // empty when unknown
+	std::vector<std::string> sekto_args;  // in run mode, the options and device that sekto ran with
 	transfer_mode mode;
 	bool have_reported;
 	reported_geometry reported;
@@ -137,6 +138,9 @@ std::string verdict_svg(const judgement &j, const verdict_context &c);
 // A fraction as a whole percentage, "52%".
 std::string percent(double fraction);
 
+// A byte count in sekto's size syntax: "512", "32k", "64m", "1g".
+std::string size_text(uint64_t bytes);
+
 // A row as messages name it, "size 4096 at offset 512".
 std::string row_name(uint64_t size, uint64_t offset);
 
@@ -152,7 +156,15 @@ void write_file(const char *path, const std::string &text);
 std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::string> &args, int passes,
     const char *keep_dir);
 
+// Reads sekto's options as sekto would into s, without its diagnostics; false where sekto refuses them.
+bool scan_sekto_options(const std::vector<std::string> &args, run_settings &s);
+
 // The transfer mode that sekto's options choose.
 transfer_mode mode_of_options(const std::vector<std::string> &args);
+
+// sekto's options with a sweep that can answer where they choose none: -h
+// that pins boundaries of 4096 to 16384 (and 4 x the reported physical
+// sector), and -t that keeps a pass on a slow disk within minutes.
+std::vector<std::string> sweep_options(const std::vector<std::string> &args, const reported_geometry &g);
 
 #endif

@@ -52,6 +52,8 @@ std::string verdict_json(const judgement &j, const verdict_context &c)
 	o["reason"] = j.kind == VERDICT_INCONCLUSIVE ? json(j.reason) : json(nullptr);
 	o["device"] = c.device.empty() ? json(nullptr) : json(c.device);
 	o["sweep"] = {{"minsize", j.shape.minsize}, {"maxsize", j.shape.maxsize}, {"total", j.shape.total}};
+	if (!c.sekto_args.empty())
+		o["sweep"]["options"] = std::vector<std::string>(c.sekto_args.begin(), c.sekto_args.end() - 1);
 	json rows = json::array();
 	for (const judged_row &r : j.rows)
 		rows.push_back(row_json(r));

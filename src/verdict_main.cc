@@ -114,10 +114,16 @@ int main(int argc, char *argv[])
 	std::vector<pass_table> tables;
 	verdict_context c{};
 	if (run) {
-		std::vector<std::string> args(argv, argv + argc);
+		std::vector<std::string> given(argv, argv + argc);
+		// the device's sector sizes choose the default sweep; sekto itself reports a device it cannot open
+		reported_geometry g;
+		if (query_geometry(given.back().c_str(), &g) != 1)
+			g = {-1, -1, -1, -1, -1, -1};
+		std::vector<std::string> args = sweep_options(given, g);
 		tables = run_passes(argv0, args, passes, keep);
 		c.mode = mode_of_options(args);
 		c.device = args.back();
+		c.sekto_args = args;
 	} else {
 		read_tables(argc, argv, tables);
 		c.mode = MODE_UNKNOWN;

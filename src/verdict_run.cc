@@ -7,14 +7,90 @@
 #include <err.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sysexits.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include "verdict.h"
 
 namespace {
+
+// The signals that stop run mode, as timeout(1), a service manager or ^C send them.
+const int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The signal that asked run mode to stop, and the sekto pass it is passed on to.
+volatile sig_atomic_t stop_signal = 0;
+volatile sig_atomic_t running = 0;
+
+void on_stop(int sig)
+{
+	stop_signal = sig;
+	if (running > 0)
+		kill(static_cast<pid_t>(running), sig);
+}
+
+// Catches the stop signals, but those ignored from the start (as under nohup) stay so.
+void catch_stops()
+{
+	struct sigaction sa {};
+	sa.sa_handler = on_stop;
+	sigemptyset(&sa.sa_mask);
+	for (int sig : stop_signals) {
+		struct sigaction old {};
+		if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+			continue;
+		sigaction(sig, &sa, nullptr);
+	}
+}
+
+sigset_t stop_set()
+{
+	sigset_t set;
+
+	sigemptyset(&set);
+	for (int sig : stop_signals)
+		sigaddset(&set, sig);
+	return set;
+}
+
+// Ends the process by the signal that stopped it, once the CPUs are let go.
+[[noreturn]] void stop_by_signal(int hold, bool show)
+{
+	int sig = stop_signal;
+
+	if (hold != -1)
+		close(hold);
+	// the row that sekto left unfinished on the terminal, and its bar, end here
+	if (show)
+		fputc('\n', stderr);
+	fflush(stderr);
+	signal(sig, SIG_DFL);
+	sigset_t set = stop_set();
+	sigprocmask(SIG_UNBLOCK, &set, nullptr);
+	raise(sig);
+	_exit(128 + sig);
+}
+
+double seconds_now()
+{
+	timespec ts;
+
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// "12 s", "3 min"
+std::string duration(double seconds)
+{
+	long s = std::lround(seconds);
+	return s < 120 ? std::to_string(s) + " s" : std::to_string((s + 30) / 60) + " min";
+}
 
 // The sekto beside this program, else the one on PATH.
 std::string sekto_path(const char *argv0)
@@ -71,11 +147,20 @@ int run_once(const std::string &sekto, const std::vector<std::string> &args, boo
 		wr = p[1];
 	}
 	fflush(stderr);
+	// No stop signal may come between the fork and the note of whom to pass it to.
+	sigset_t block = stop_set(), old;
+	sigprocmask(SIG_BLOCK, &block, &old);
 	pid_t pid = fork();
 	if (pid == -1)
 		err(EX_OSERR, "fork()");
 	if (pid == 0) {
 		std::vector<char *> argv = sekto_argv(args);
+		for (int sig : stop_signals) {
+			struct sigaction now {};
+			if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+				signal(sig, SIG_DFL);
+		}
+		sigprocmask(SIG_SETMASK, &old, nullptr);
 		dup2(wr, 1);
 		close(wr);
 		close(rd);
@@ -85,6 +170,8 @@ int run_once(const std::string &sekto, const std::vector<std::string> &args, boo
 			execvp(sekto.c_str(), argv.data());
 		err(EX_UNAVAILABLE, "%s", sekto.c_str());
 	}
+	running = pid;
+	sigprocmask(SIG_SETMASK, &old, nullptr);
 	close(wr);
 	out.clear();
 	char buf[65536];
@@ -104,15 +191,20 @@ int run_once(const std::string &sekto, const std::vector<std::string> &args, boo
 	while (waitpid(pid, &status, 0) == -1)
 		if (errno != EINTR)
 			err(EX_OSERR, "waitpid()");
+	running = 0;
 	return status;
 }
 
+// Keeps a pass's table in dir under a name of its own, written whole before it has that name.
 void keep_table(const char *dir, int pass, const std::string &table, std::string &path)
 {
 	if (mkdir(dir, 0777) == -1 && errno != EEXIST)
 		err(EX_CANTCREAT, "%s", dir);
 	path = std::string(dir) + "/pass-" + std::to_string(pass) + ".txt";
-	write_file(path.c_str(), table);
+	std::string part = path + ".part";
+	write_file(part.c_str(), table);
+	if (rename(part.c_str(), path.c_str()) == -1)
+		err(EX_CANTCREAT, "%s", path.c_str());
 }
 
 }  // namespace
@@ -136,14 +228,26 @@ std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::str
 	std::vector<pass_table> tables;
 	std::string out, error;
 
+	catch_stops();
 	// Without it, a fast device's rows measure the CPU's wake-up from idle instead.
 	int hold = hold_cpus_awake();
 	if (hold == -1)
 		warn("cannot hold the CPUs out of deep idle (/dev/cpu_dma_latency)");
+	double last = 0;
 	for (int k = 1; k <= passes; k++) {
-		if (show)
-			fprintf(stderr, "pass %d of %d\n", k, passes);
+		if (stop_signal != 0)
+			stop_by_signal(hold, false);
+		if (show && k == 1)
+			fprintf(stderr, "pass 1 of %d\n", passes);
+		else if (show)
+			fprintf(stderr, "pass %d of %d (the last took %s; about %s to go)\n", k, passes, duration(last).c_str(),
+			    duration(last * (passes - k + 1)).c_str());
+		double start = seconds_now();
 		int status = run_once(sekto, args, show, out);
+		last = seconds_now() - start;
+		// a pass that was stopped is no table: it is neither kept nor judged
+		if (stop_signal != 0)
+			stop_by_signal(hold, show);
 		std::string table = show ? render_backspaces(out) : out;
 		std::string name = "pass " + std::to_string(k);
 		if (keep_dir != nullptr)
@@ -161,16 +265,65 @@ std::vector<pass_table> run_passes(const char *argv0, const std::vector<std::str
 	return tables;
 }
 
-transfer_mode mode_of_options(const std::vector<std::string> &args)
+bool scan_sekto_options(const std::vector<std::string> &args, run_settings &s)
 {
 	std::vector<char *> argv = sekto_argv(args);
-	run_settings saved = settings;
+	int saved = opterr, ch;
+	bool ok = true;
 
-	// sekto's own option scan, on options that sekto has already accepted.
-	settings = run_settings{};
+	// sekto's option string and rules, without its diagnostics: sekto gives those itself.
+	s = run_settings{};
+	opterr = 0;
 	reset_getopt();
-	scan_options(static_cast<int>(argv.size() - 1), argv.data());
-	transfer_mode m = settings.do_write ? (settings.do_read ? MODE_READWRITE : MODE_WRITE) : MODE_READ;
-	settings = saved;
-	return m;
+	while ((ch = getopt(static_cast<int>(argv.size() - 1), argv.data(), option_string)) != -1) {
+		uint32_t *size = ch == 'h' ? &s.maxsize : ch == 'l' ? &s.minsize : ch == 't' ? &s.total : nullptr;
+		if (size != nullptr)
+			ok = ok && size_arg_fault(optarg, size) == nullptr;
+		else if (ch == 'r' || ch == 'w' || ch == 's')
+			(ch == 'r' ? s.do_read : ch == 'w' ? s.do_write : s.sync_io) = 1;
+		else
+			ok = false;
+	}
+	opterr = saved;
+	reset_getopt();
+	return ok;
+}
+
+transfer_mode mode_of_options(const std::vector<std::string> &args)
+{
+	run_settings s;
+
+	scan_sekto_options(args, s);
+	return s.do_write ? (s.do_read ? MODE_READWRITE : MODE_WRITE) : MODE_READ;
+}
+
+std::vector<std::string> sweep_options(const std::vector<std::string> &args, const reported_geometry &g)
+{
+	run_settings s;
+	std::vector<std::string> added;
+
+	if (!scan_sekto_options(args, s))
+		return args;
+	uint64_t sector = g.logical > 0 ? static_cast<uint64_t>(g.logical) : 512;
+	uint64_t least = s.minsize != 0 ? s.minsize : sector;
+	uint64_t most = s.maxsize != 0 ? s.maxsize : 8 * least;
+	if (s.maxsize == 0) {
+		// offsets up to half the size pin a boundary of up to a quarter of it: 4096, 8192 and 16384 at 32k
+		uint64_t want = std::max<uint64_t>(32768, 4 * static_cast<uint64_t>(std::max<int64_t>(g.physical, 0)));
+		// a total that was given must stay a multiple of the largest size
+		if (s.total != 0)
+			want = std::min<uint64_t>(want, s.total);
+		if (most < want && want <= 2147483648u) {
+			most = want;
+			added.insert(added.end(), {"-h", size_text(want)});
+		}
+	}
+	if (s.total == 0 && most <= 2147483648u) {
+		// 2048 transfers of the smallest size and 32 of the largest: a pass of some 8000
+		// transfers at the sector size, a minute or two on a slow disk
+		uint64_t total = std::min<uint64_t>(std::max(2048 * least, 32 * most), 2147483648u);
+		added.insert(added.end(), {"-t", size_text(std::max(total, most))});
+	}
+	added.insert(added.end(), args.begin(), args.end());
+	return added;
 }

@@ -117,7 +117,7 @@ std::string settle_options(const judgement &j, const verdict_context &c, settle 
 		t = j.shape.total % h == 0 ? j.shape.total : std::min<uint64_t>(32 * h, 2147483648u);
 		break;
 	}
-	return s + "-l " + num(l) + " -h " + num(h) + " -t " + num(t);
+	return s + "-l " + size_text(l) + " -h " + size_text(h) + " -t " + size_text(t);
 }
 
 std::string device_or_placeholder(const verdict_context &c)
@@ -212,6 +212,20 @@ std::string percent(double fraction)
 	return std::to_string(static_cast<long>(std::lround(fraction * 100))) + "%";
 }
 
+std::string size_text(uint64_t bytes)
+{
+	static const char units[] = "kmgtpe";
+	size_t u = 0;
+
+	if (bytes == 0 || bytes % 1024 != 0)
+		return std::to_string(bytes);
+	while (bytes % 1024 == 0 && u < sizeof units - 1 && bytes >= 1024) {
+		bytes /= 1024;
+		u++;
+	}
+	return std::to_string(bytes) + units[u - 1];
+}
+
 std::string row_name(uint64_t size, uint64_t offset)
 {
 	return "size " + std::to_string(size) + " at offset " + std::to_string(offset);
@@ -244,6 +258,13 @@ std::string verdict_headline(const judgement &j)
 std::string verdict_text(const judgement &j, const verdict_context &c)
 {
 	std::string s = "verdict: " + verdict_headline(j) + "\n" + explanation(j, c) + "\n";
+
+	if (!c.sekto_args.empty()) {
+		s += "sweep: sekto";
+		for (const std::string &a : c.sekto_args)
+			s += " " + a;
+		s += "\n";
+	}
 
 	if (c.have_reported) {
 		std::string cmp = comparison(j, c.reported);

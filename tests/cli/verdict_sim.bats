@@ -82,7 +82,7 @@ in_every_mode() {
 	# no offset of 4096 or more is tried below -h 8192
 	known_answer "hidden null 4096 0 read 5" \
 		"hidden physical sectors of at least 4096 bytes behind 512-byte logical ones" -l 512 -h 4096 -t 64k
-	grep -qx "To settle it: sekto -l 4096 -h 8192 -t 65536 $SIM_LOOP" "$OUT"
+	grep -qx "To settle it: sekto -l 4k -h 8k -t 64k $SIM_LOOP" "$OUT"
 }
 
 @test "an SSD-like 16 KiB page is found with a larger -h" {
@@ -120,4 +120,57 @@ in_every_mode() {
 	# the row of 32768 at 512 touches 9 sectors instead of 8: about 11% slower, and called so
 	[ "$(jq '.rows[] | select(.size == 32768 and .offset == 512) | .relative > 0.83 and .relative < 0.95' "$OUT")" = true ]
 	[ "$(jq '.penalty_per_sector > 0.5 and .misfit < 4' "$OUT")" = true ]
+}
+
+@test "SIGTERM, and SIGINT on a terminal, stop run mode at once: its sekto with it, only whole tables kept" {
+	sim_drive 4096 0
+	local sig dir bg vpid child i
+	for sig in TERM INT; do
+		dir="$T/kept-$sig"
+		# a write test: the pass that is stopped must stop writing
+		if [ "$sig" = INT ]; then
+			# a background job starts with SIGINT ignored; a foreground one, as at ^C, does not
+			env --default-signal=INT "$PTYRUN" -e sekto-verdict -x -n 5 -k "$dir" -- -w -l 512 -h 4096 -t 64k "$SIM_LOOP" \
+				>"$T/screen" </dev/null &
+		else
+			sekto-verdict -x -n 5 -k "$dir" -- -w -l 512 -h 4096 -t 64k "$SIM_LOOP" >"$OUT" 2>"$ERR" </dev/null &
+		fi
+		bg=$!
+		for i in $(seq 100); do
+			[ -f "$dir/pass-1.txt" ] && break
+			sleep 0.1
+		done
+		sleep 0.3
+		vpid=$bg
+		[ "$sig" = TERM ] || vpid=$(pgrep -P "$bg" -x sekto-verdict)
+		child=$(pgrep -P "$vpid" -x sekto) || { echo "no pass under way"; false; }
+		kill -"$sig" "$vpid"
+		for i in $(seq 10); do
+			kill -0 "$child" 2>/dev/null || break
+			sleep 0.1
+		done
+		! kill -0 "$child" 2>/dev/null || { echo "sekto $child outlived SIGTERM by a second"; false; }
+		status=0
+		wait "$bg" || status=$?
+		# death by the signal; ptyrun, like a shell, says so as 128 + n
+		expect_status $([ "$sig" = TERM ] && echo 143 || echo 130)
+		ls "$dir" >"$T/kept"
+		grep -qx 'pass-1.txt' "$T/kept"
+		! grep -v -x 'pass-[1-5].txt' "$T/kept"
+		# the kept tables read back whole, and the stopped pass is not among them
+		sv -j "$dir"/pass-*.txt
+		expect_status 0
+		expect_err ""
+		[ "$(jq .passes "$OUT")" = "$(wc -l <"$T/kept")" ]
+	done
+	grep -q "^pass 2 of 5 (the last took [0-9]* s; about [0-9]* s to go)" "$T/screen" || { cat -v "$T/screen"; false; }
+}
+
+@test "run mode without -h sweeps far enough to pin an 8192-byte drive exactly, and says what it ran" {
+	sim_drive 8192 0 400
+	sv -x -j -- -t 512k "$SIM_LOOP"
+	expect_status 0
+	expect_json "hidden 8192 8192 0 read 3"
+	[ "$(jq -c .sweep.options "$OUT")" = '["-h","32k","-t","512k"]' ]
+	[ "$(jq .sweep.maxsize "$OUT")" = 32768 ]
 }

@@ -284,7 +284,7 @@ TEST(Judge, OutputsSayTheVerdict)
 	std::string text = verdict_text(j, c);
 	EXPECT_EQ(text.substr(0, text.find('\n')),
 	    "verdict: hidden physical sectors of at least 4096 bytes behind 512-byte logical ones");
-	EXPECT_NE(text.find("To settle it: sekto -r -l 4096 -h 8192 -t 131072 /dev/sdz\n"), std::string::npos);
+	EXPECT_NE(text.find("To settle it: sekto -r -l 4k -h 8k -t 128k /dev/sdz\n"), std::string::npos);
 	EXPECT_NE(text.find("the drive hides its physical sector size"), std::string::npos);
 
 	std::string json = verdict_json(j, c);
@@ -300,6 +300,38 @@ TEST(Judge, OutputsSayTheVerdict)
 	// a device name is text, never markup
 	c.device = "/dev/<a&b>";
 	EXPECT_NE(verdict_svg(j, c).find("/dev/&lt;a&amp;b&gt;"), std::string::npos);
+}
+
+TEST(RunMode, TheDefaultSweepCanAnswer)
+{
+	using args = std::vector<std::string>;
+	struct {
+		args given;
+		int64_t logical, physical;
+		args used;
+	} cases[] = {
+	    // offsets up to 16k pin 4096, 8192 and 16384; 2048 transfers of 512 bytes a row at most
+	    {{"/dev/x"}, 512, 512, {"-h", "32k", "-t", "1m", "/dev/x"}},
+	    {{"-w", "/dev/x"}, 512, 16384, {"-h", "64k", "-t", "2m", "-w", "/dev/x"}},
+	    // 4096-byte sectors: sekto's own default reaches 32k
+	    {{"/dev/x"}, 4096, 4096, {"-t", "8m", "/dev/x"}},
+	    {{"-l", "64k", "/dev/x"}, 512, 4096, {"-t", "128m", "-l", "64k", "/dev/x"}},
+	    // what is given stays; a total given bounds the size added
+	    {{"-h", "8k", "/dev/x"}, 512, 512, {"-t", "1m", "-h", "8k", "/dev/x"}},
+	    {{"-t", "16k", "/dev/x"}, 512, 512, {"-h", "16k", "-t", "16k", "/dev/x"}},
+	    {{"-h", "8k", "-t", "64k", "/dev/x"}, 512, 512, {"-h", "8k", "-t", "64k", "/dev/x"}},
+	    // no geometry: 512-byte sectors
+	    {{"file"}, -1, -1, {"-h", "32k", "-t", "1m", "file"}},
+	    // options that sekto refuses are left for sekto to refuse
+	    {{"-l", "3", "/dev/x"}, 512, 512, {"-l", "3", "/dev/x"}},
+	    {{"-q", "/dev/x"}, 512, 512, {"-q", "/dev/x"}},
+	};
+	for (const auto &c : cases) {
+		reported_geometry g{c.logical, c.physical, -1, -1, -1, -1};
+		EXPECT_EQ(sweep_options(c.given, g), c.used) << c.given.front();
+	}
+	EXPECT_EQ(mode_of_options({"-r", "-w", "/dev/x"}), MODE_READWRITE);
+	EXPECT_EQ(mode_of_options({"/dev/x"}), MODE_READ);
 }
 
 }  // namespace
