@@ -82,6 +82,7 @@ struct judged_row {
 	double relative_min;  // the passes' lowest and highest speed relative to that median
 	double relative_max;
 	row_class cls;
+	bool pays;            // the chosen explanation has it pay the penalty
 };
 
 // The verdict on a sweep.

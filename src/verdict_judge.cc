@@ -394,8 +394,9 @@ void inconclusive(judgement &j, const std::string &why, bool more_data_helps)
 	j.penalty_per_sector = -1;
 }
 
-// The measured slowdown of the rows that f predicts slow, in the group where it is largest.
-double measured_penalty(const judgement &j, const fit &f, const std::vector<std::vector<size_t>> &groups)
+// Marks the rows that f has pay the penalty, and returns their measured
+// slowdown in the group where it is largest.
+double measured_penalty(judgement &j, const fit &f, const std::vector<std::vector<size_t>> &groups)
 {
 	double penalty = 0;
 
@@ -404,9 +405,11 @@ double measured_penalty(const judgement &j, const fit &f, const std::vector<std:
 		for (size_t i : g)
 			most = std::max(most, f.extra[i]);
 		std::vector<double> losses;
-		for (size_t i : g)
-			if (most > 0 && f.extra[i] >= most / 2 && best > 0)
+		for (size_t i : g) {
+			j.rows[i].pays = most > 0 && f.extra[i] >= most / 2;
+			if (j.rows[i].pays && best > 0)
 				losses.push_back(1 - j.rows[i].median / best);
+		}
 		if (!losses.empty())
 			penalty = std::max(penalty, median_of(losses));
 	}
@@ -454,7 +457,7 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 	j.threshold = 3 * std::sqrt(2.0) * error;
 	for (const merged_row &m : rows) {
 		std::vector<double> v(m.tps.begin(), m.tps.end());
-		j.rows.push_back({m.size, m.offset, m.tps, median_of(v), -1, -1, -1, ROW_FAST});
+		j.rows.push_back({m.size, m.offset, m.tps, median_of(v), -1, -1, -1, ROW_FAST, false});
 	}
 	std::vector<std::vector<size_t>> groups = groups_of(j.rows);
 	classify(j, groups);
@@ -506,9 +509,10 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 	if (best != &none && none.score - best->score < penalty_evidence * scale)
 		best = &none;
 
+	// a row is explained by none when it lies far out beside the scatter that the best leaves in all
 	size_t row;
 	j.misfit = worst_row(*best, m, row);
-	if (j.misfit > worst_fit) {
+	if (j.misfit > worst_fit * std::sqrt(scale)) {
 		inconclusive(j, "no power-of-two boundary explains the row of " + row_name(j.rows[row].size, j.rows[row].offset) +
 		    ": it lies " + std::to_string(static_cast<int>(j.misfit)) + " times the noise from the best explanation",
 		    true);

@@ -73,20 +73,100 @@ std::string comparison(const judgement &j, const reported_geometry &g)
 	return s;
 }
 
-std::string advice(const judgement &j)
+std::string device_or_placeholder(const verdict_context &c)
 {
-	std::string align = j.at_least <= 1048576 ? " (the usual 1 MiB alignment does)" : "";
+	return c.device.empty() ? "DEVICE" : c.device;
+}
+
+// The size options of the sweep that was judged, in sekto's syntax.
+std::string size_options(const judgement &j)
+{
+	return "-l " + size_text(j.shape.minsize) + " -h " + size_text(j.shape.maxsize) + " -t " + size_text(j.shape.total);
+}
+
+// "512, 1024 and 2048"
+std::string listed(const std::vector<uint64_t> &v)
+{
+	std::string s;
+
+	for (size_t i = 0; i < v.size(); i++)
+		s += (i == 0 ? "" : i + 1 == v.size() ? " and " : ", ") + num(v[i]);
+	return s;
+}
+
+// The rows that pay the penalty, by size: "size 4096 at offsets 512, 1024 and
+// 2048, and size 8192 at offset 0".
+std::string paying_rows(const judgement &j)
+{
+	std::vector<std::string> sizes;
+
+	for (size_t i = 0; i < j.rows.size();) {
+		uint64_t size = j.rows[i].size;
+		std::vector<uint64_t> offsets;
+		for (; i < j.rows.size() && j.rows[i].size == size; i++)
+			if (j.rows[i].pays)
+				offsets.push_back(j.rows[i].offset);
+		if (!offsets.empty())
+			sizes.push_back("size " + num(size) + (offsets.size() == 1 ? " at offset " : " at offsets ") + listed(offsets));
+	}
+	std::string s;
+	for (size_t i = 0; i < sizes.size(); i++)
+		s += (i == 0 ? "" : i + 1 == sizes.size() ? ", and " : ", ") + sizes[i];
+	return s;
+}
+
+// Whether the sweep has a row at offset.
+bool swept(const judgement &j, uint64_t offset)
+{
+	for (const judged_row &r : j.rows)
+		if (r.offset == offset)
+			return true;
+	return false;
+}
+
+// Alignment advice for a boundary of b bytes, or of at least b bytes: what is
+// right whatever the boundary really is, within what was measured.
+std::string align_advice(const char *what, uint64_t b, bool at_least, bool settled_above)
+{
+	if (!at_least)
+		return std::string(what) + (std::string(what) == "align partitions" ? " to " + num(b) + " bytes"
+		                                                                     : " on a " + num(b) + "-byte boundary") +
+		    (b <= 1048576 ? " (the usual 1 MiB alignment does)" : "") +
+		    ", and use a file system block size of at least " + num(b) + " bytes.";
+	if (b > 1048576)
+		return std::string(what) + " on a multiple of the boundary, which is at least " + num(b) +
+		    " bytes, and use a file system block size of at least " + num(b) + " bytes.";
+	return std::string(what) + " on 1 MiB, which suits any boundary from " + num(b) +
+	    " bytes up to 1 MiB, and use a file system block size of at least " + num(b) + " bytes" +
+	    (settled_above ? ", and as large as the boundary once the command above settles it." : ".");
+}
+
+std::string advice(const judgement &j, const verdict_context &c)
+{
+	bool reads = c.mode == MODE_READ || c.mode == MODE_UNKNOWN;
 
 	switch (j.kind) {
-	case VERDICT_NONE:
-		return "advice: nothing needs aligning beyond the " + num(j.sector) +
-		    "-byte sector; the usual 1 MiB partition alignment is safe.";
+	case VERDICT_NONE: {
+		std::string s = "advice: ";
+		int64_t phys = c.have_reported ? c.reported.physical : -1;
+		if (phys > static_cast<int64_t>(j.sector))
+			s += "follow the OS's " + num(static_cast<uint64_t>(phys)) + "-byte physical sector: " +
+			    align_advice("align partitions", static_cast<uint64_t>(phys), false, false);
+		else
+			s += "the sweep shows no cost of alignment beyond the " + num(j.sector) +
+			    "-byte sector in transfers of up to " + num(j.shape.maxsize) +
+			    " bytes; the usual 1 MiB partition alignment suits any physical sector up to 1 MiB.";
+		if (reads)
+			s += std::string(c.mode == MODE_UNKNOWN ? " If these were reads: reads" : " Reads") +
+			    " often hide what a write's read-modify-write pays; to clear writes, measure with -w on a "
+			    "scratch device, whose data it destroys: sekto-verdict -x -- -w " +
+			    size_options(j) + " " + device_or_placeholder(c);
+		return s;
+	}
 	case VERDICT_HIDDEN:
-		return "advice: align partitions to " + num(j.at_least) + " bytes" + align +
-		    ", and use a file system block size of at least " + num(j.at_least) + " bytes.";
+		return "advice: " + align_advice("align partitions", j.at_least, j.granularity == 0, true);
 	case VERDICT_MISALIGNED:
-		return "advice: start the partition on a " + num(j.at_least) + "-byte boundary" + align +
-		    ", and use a file system block size of at least " + num(j.at_least) + " bytes.";
+		return "advice: " + align_advice("start the partition", j.at_least, j.granularity == 0, false);
 	case VERDICT_INCONCLUSIVE:
 		break;
 	}
@@ -120,34 +200,32 @@ std::string settle_options(const judgement &j, const verdict_context &c, settle 
 	return s + "-l " + size_text(l) + " -h " + size_text(h) + " -t " + size_text(t);
 }
 
-std::string device_or_placeholder(const verdict_context &c)
-{
-	return c.device.empty() ? "DEVICE" : c.device;
-}
-
 std::string explanation(const judgement &j, const verdict_context &c)
 {
 	std::string how = conditions(j, c.mode);
 
 	switch (j.kind) {
 	case VERDICT_NONE:
-		return "Every offset that was tried runs as fast as offset 0 of its size " + how + ", so the " +
+		return "Every offset that was tried runs as fast as offset 0 of its size within the noise " + how + ", so the " +
 		    num(j.sector) + "-byte logical sector is the granularity as far as transfers of up to " +
 		    num(j.shape.maxsize) + " bytes show; a larger -h tries larger ones.";
 	case VERDICT_HIDDEN:
 		if (j.granularity != 0)
 			return "Transfers that start on a " + num(j.granularity) +
-			    "-byte boundary run at full speed; those that start off it run up to " +
-			    percent(j.penalty) + " slower " + how + ".";
+			    "-byte boundary run at full speed; those that start off it and cross it run up to " +
+			    percent(j.penalty) + " slower " + how + ": the rows of " + paying_rows(j) + ".";
 		return "Every offset that was tried below " + num(j.at_least) + " bytes runs up to " +
 		    percent(j.penalty) + " slower than offset 0 " + how +
 		    ", so the sweep cannot pin the boundary down: it is at least " + num(j.at_least) +
 		    " bytes.\nTo settle it: sekto " + settle_options(j, c, SETTLE_BOUND) + " " + device_or_placeholder(c);
-	case VERDICT_MISALIGNED:
-		return "Transfers at offset " + num(j.fast_offset) + " run at full speed and those at offset 0 run up to " +
-		    percent(j.penalty) + " slower " + how + ": the device starts " + num(j.misalignment) +
-		    " bytes past a " + num(j.at_least) + "-byte boundary" +
-		    (j.granularity == 0 ? " (the boundary is at least that large)." : ".");
+	case VERDICT_MISALIGNED: {
+		std::string bound = j.granularity == 0 ? "at least " : "";
+		return "The rows of " + paying_rows(j) + " run up to " + percent(j.penalty) +
+		    " slower than the fastest of their size, and the other rows at full speed " + how +
+		    ": so the device starts " + num(j.misalignment) + " bytes past a boundary of " + bound +
+		    num(j.at_least) + " bytes; the first offset on that boundary, " + num(j.fast_offset) +
+		    (swept(j, j.fast_offset) ? ", is among the offsets at full speed." : ", is not one that sekto sweeps.");
+	}
 	case VERDICT_INCONCLUSIVE:
 		if (!j.more_data_helps)
 			return "The sweep cannot tell what the device does " + how + ": " + j.reason +
@@ -270,7 +348,7 @@ std::string verdict_text(const judgement &j, const verdict_context &c)
 		std::string cmp = comparison(j, c.reported);
 		s += reported_line(c.reported) + "\n" + (cmp.empty() ? "" : cmp + "\n");
 	}
-	std::string a = advice(j);
+	std::string a = advice(j, c);
 	if (!a.empty())
 		s += a + "\n";
 	return s + "\n" + speed_table(j);

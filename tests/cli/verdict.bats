@@ -51,7 +51,7 @@ table_512e() {
 	expect_err ""
 	cat >"$T/want" <<-'EOF'
 		verdict: hidden 4096-byte physical sectors behind 512-byte logical ones
-		Transfers that start on a 4096-byte boundary run at full speed; those that start off it run up to 50% slower (3 passes, noise 0%).
+		Transfers that start on a 4096-byte boundary run at full speed; those that start off it and cross it run up to 50% slower (3 passes, noise 0%): the rows of size 4096 at offsets 512, 1024 and 2048, and size 8192 at offsets 512, 1024 and 2048.
 		advice: align partitions to 4096 bytes (the usual 1 MiB alignment does), and use a file system block size of at least 4096 bytes.
 
 		relative speed by size and offset, median of 3 passes (offset 0 = 1.00; * slower, ? too close to the noise to tell)

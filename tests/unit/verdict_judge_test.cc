@@ -302,6 +302,49 @@ TEST(Judge, OutputsSayTheVerdict)
 	EXPECT_NE(verdict_svg(j, c).find("/dev/&lt;a&amp;b&gt;"), std::string::npos);
 }
 
+TEST(Judge, AdviceHoldsForEveryAnswerTheSweepAllows)
+{
+	struct {
+		const char *name;
+		drive d;
+		uint32_t max;
+		transfer_mode mode;
+		int64_t physical;
+		const char *says;
+		const char *never;
+	} cases[] = {
+	    // a none from reads does not clear writes
+	    {"none, reads", {512, 0, false}, 8192, MODE_READ, 512,
+	        "to clear writes, measure with -w on a scratch device, whose data it destroys: sekto-verdict -x -- -w "
+	        "-l 512 -h 8k -t 32k /dev/sdz",
+	        "is safe"},
+	    {"none, writes", {512, 0, true}, 8192, MODE_WRITE, 512, "the usual 1 MiB partition alignment suits", "-w"},
+	    {"none, tables of unknown mode", {512, 0, false}, 8192, MODE_UNKNOWN, 512, "If these were reads", "is safe"},
+	    // the OS reports more than the sweep shows: follow it
+	    {"none, 4096 reported", {512, 0, false}, 8192, MODE_WRITE, 4096,
+	        "follow the OS's 4096-byte physical sector: align partitions to 4096 bytes", "no cost of alignment"},
+	    // a bound: what suits every boundary from it up
+	    {"at least 4096", {4096, 0, false}, 4096, MODE_READ, 512,
+	        "align partitions on 1 MiB, which suits any boundary from 4096 bytes up to 1 MiB", "align partitions to"},
+	    {"exactly 4096", {4096, 0, false}, 8192, MODE_READ, 512,
+	        "align partitions to 4096 bytes (the usual 1 MiB alignment does)", "which suits any boundary"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		judgement j = judge_passes(512, 512, c.max, 4 * c.max, c.d, 3, 0.01);
+		verdict_context vc{};
+		vc.device = "/dev/sdz";
+		vc.mode = c.mode;
+		vc.have_reported = true;
+		vc.reported = {512, c.physical, 512, 0, 0, -1};
+		std::string text = verdict_text(j, vc);
+		std::string advice = text.substr(text.find("advice: "));
+		advice = advice.substr(0, advice.find('\n'));
+		EXPECT_NE(advice.find(c.says), std::string::npos) << advice;
+		EXPECT_EQ(advice.find(c.never), std::string::npos) << advice;
+	}
+}
+
 TEST(RunMode, TheDefaultSweepCanAnswer)
 {
 	using args = std::vector<std::string>;
