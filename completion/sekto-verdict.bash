@@ -37,7 +37,7 @@ _sekto_verdict()
 		esac
 	done
 	if [[ $cur == -* ]]; then
-		COMPREPLY=($(compgen -W '-d -g -j -k -n -x --' -- "$cur"))
+		COMPREPLY=($(compgen -W '-d -g -j -k -n -p -x --' -- "$cur"))
 		return
 	fi
 	$run && { _sekto_arguments "$cword"; return; }

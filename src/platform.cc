@@ -13,7 +13,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #ifdef __linux__
+#include <dirent.h>
 #include <linux/fs.h>
 #include <pty.h>
 #include <sys/sysmacros.h>
@@ -30,10 +33,10 @@
 // glibc's getopt reorders the arguments unless the string starts with "+";
 // without it "sekto file -w" would be taken as -w on file.
 const char option_string[] = "+h:l:rst:w";
-const char verdict_option_string[] = "+d:g:jk:n:x";
+const char verdict_option_string[] = "+d:g:jk:n:px";
 #else
 const char option_string[] = "h:l:rst:w";
-const char verdict_option_string[] = "d:g:jk:n:x";
+const char verdict_option_string[] = "d:g:jk:n:px";
 #endif
 
 // Linux moves at most this much in one read or write; the bound is as safe elsewhere.
@@ -227,6 +230,201 @@ int query_geometry(const char *path, reported_geometry *g)
 #endif
 }
 
+static std::string directory_of(const std::string &path)
+{
+	size_t slash = path.rfind('/');
+
+	return slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+#ifdef __linux__
+// The last component of a path: "sdb" for /sys/block/sdb.
+static std::string directory_name(const std::string &path)
+{
+	size_t slash = path.rfind('/');
+
+	return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The sysfs directory of the block device with the given numbers, resolved; empty when there is none.
+static std::string sysfs_dir(dev_t dev)
+{
+	char link[64], path[PATH_MAX];
+
+	snprintf(link, sizeof link, "/sys/dev/block/%u:%u", major(dev), minor(dev));
+	return realpath(link, path) != nullptr ? std::string(path) : std::string();
+}
+
+// A number from a file of a sysfs directory; -1 when there is none.
+static int64_t sysfs_value(const std::string &dir, const char *file)
+{
+	long long v;
+	FILE *f = fopen((dir + "/" + file).c_str(), "r");
+	int n;
+
+	if (f == nullptr)
+		return -1;
+	n = fscanf(f, "%lld", &v);
+	fclose(f);
+	return n == 1 && v >= 0 ? v : -1;
+}
+
+// The first line of a sysfs file, or "".
+static std::string sysfs_text(const std::string &dir, const char *file)
+{
+	char buf[PATH_MAX];
+	FILE *f = fopen((dir + "/" + file).c_str(), "r");
+	std::string s;
+
+	if (f == nullptr)
+		return s;
+	if (fgets(buf, sizeof buf, f) != nullptr)
+		s = buf;
+	fclose(f);
+	if (!s.empty() && s.back() == '\n')
+		s.pop_back();
+	return s;
+}
+#endif
+
+#ifdef __FreeBSD__
+// GEOM's configuration as text: a line per geom, "level class name mediasize sectorsize key value ...".
+static std::string geom_conftxt()
+{
+	size_t len = 0;
+	std::string s;
+
+	if (sysctlbyname("kern.geom.conftxt", nullptr, &len, nullptr, 0) == -1)
+		return s;
+	s.resize(len);
+	if (sysctlbyname("kern.geom.conftxt", &s[0], &len, nullptr, 0) == -1)
+		return std::string();
+	s.resize(strnlen(s.c_str(), len));
+	return s;
+}
+
+// The geom name of a device path: "ada0" for /dev/ada0.
+static std::string geom_name(const char *path)
+{
+	const char *slash = strrchr(path, '/');
+	return slash != nullptr ? slash + 1 : path;
+}
+#endif
+
+// Opens path and tells whether it is a disk device; st is filled. -1 with errno.
+static int disk_status(const char *path, struct stat *st)
+{
+	if (stat(path, st) == -1)
+		return -1;
+#ifdef __linux__
+	return S_ISBLK(st->st_mode) ? 1 : 0;
+#elif defined(__FreeBSD__)
+	return S_ISCHR(st->st_mode) ? 1 : 0;
+#else
+	return 0;
+#endif
+}
+
+int query_origin(const char *path, device_origin *o)
+{
+	struct stat st;
+	int r = disk_status(path, &st);
+
+	*o = device_origin{};
+	if (r != 1)
+		return r;
+#ifdef __linux__
+	std::string dir = sysfs_dir(st.st_rdev);
+	if (dir.empty())
+		return 1;
+	// a partition's directory holds "partition" and lies in its disk's
+	if (sysfs_value(dir, "partition") >= 0)
+		o->disk = "/dev/" + directory_name(dir.substr(0, dir.rfind('/')));
+	o->backing_file = sysfs_text(dir, "loop/backing_file");
+	struct stat held;
+	std::string under;
+	if (!o->backing_file.empty() && stat(o->backing_file.c_str(), &held) == 0 && !(under = sysfs_dir(held.st_dev)).empty())
+		o->backing_disk = "/dev/" + directory_name(sysfs_value(under, "partition") >= 0
+		    ? under.substr(0, under.rfind('/')) : under);
+#elif defined(__FreeBSD__)
+	std::string name = geom_name(path), text = geom_conftxt(), disk;
+	size_t pos = 0;
+	while (pos < text.size()) {
+		size_t nl = text.find('\n', pos);
+		std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+		pos = nl == std::string::npos ? text.size() : nl + 1;
+		char cls[32], geom[256];
+		int level;
+		if (sscanf(line.c_str(), "%d %31s %255s", &level, cls, geom) != 3)
+			continue;
+		if (strcmp(cls, "DISK") == 0)
+			disk = geom;
+		else if (strcmp(cls, "PART") == 0 && name == geom)
+			o->disk = "/dev/" + disk;
+	}
+#endif
+	return 1;
+}
+
+int list_partitions(const char *path, std::vector<partition_info> &parts, device_origin *o)
+{
+	int r = query_origin(path, o);
+
+	parts.clear();
+	if (r != 1 || !o->disk.empty())
+		return r == -1 ? -1 : 0;
+#ifdef __linux__
+	struct stat st;
+	if (stat(path, &st) == -1)
+		return -1;
+	std::string dir = sysfs_dir(st.st_rdev);
+	DIR *d = dir.empty() ? nullptr : opendir(dir.c_str());
+	if (d == nullptr)
+		return 0;
+	// sysfs counts start and size in 512-byte units whatever the sector size
+	while (struct dirent *e = readdir(d)) {
+		std::string sub = dir + "/" + e->d_name;
+		if (e->d_name[0] == '.' || sysfs_value(sub, "partition") < 0)
+			continue;
+		parts.push_back({e->d_name, sysfs_value(sub, "start") * 512, sysfs_value(sub, "size") * 512,
+		    sysfs_value(sub, "alignment_offset")});
+	}
+	closedir(d);
+#elif defined(__FreeBSD__)
+	// the PART geoms one level below the disk's, until the next geom at its level
+	std::string name = geom_name(path), text = geom_conftxt();
+	size_t pos = 0;
+	int disk_level = -1;
+	while (pos < text.size()) {
+		size_t nl = text.find('\n', pos);
+		std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+		pos = nl == std::string::npos ? text.size() : nl + 1;
+		char cls[32], geom[256];
+		int level, used = 0;
+		long long size;
+		if (sscanf(line.c_str(), "%d %31s %255s %lld %*u%n", &level, cls, geom, &size, &used) < 4 || used == 0)
+			continue;
+		if (disk_level >= 0 && level <= disk_level)
+			break;
+		if (disk_level < 0) {
+			if (strcmp(cls, "DISK") == 0 && name == geom)
+				disk_level = level;
+			continue;
+		}
+		const char *o_at = strstr(line.c_str() + used, " o ");
+		if (strcmp(cls, "PART") == 0 && level == disk_level + 1 && o_at != nullptr)
+			parts.push_back({geom, strtoll(o_at + 3, nullptr, 10), size, -1});
+	}
+	if (disk_level < 0)
+		return 0;
+#else
+	return 0;
+#endif
+	std::sort(parts.begin(), parts.end(),
+	    [](const partition_info &a, const partition_info &b) { return a.start < b.start; });
+	return 1;
+}
+
 int hold_cpus_awake()
 {
 #ifdef __linux__
@@ -245,12 +443,6 @@ int hold_cpus_awake()
 #endif
 }
 
-static std::string directory_of(const std::string &path)
-{
-	size_t slash = path.rfind('/');
-
-	return slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
-}
 
 std::string program_directory(const char *argv0)
 {

@@ -152,6 +152,28 @@ struct reported_geometry {
 // Fills g for the device at path; 1 for a disk device, 0 for any other file, -1 with errno.
 int query_geometry(const char *path, reported_geometry *g);
 
+// A partition of a disk as the system lists it, in bytes.
+struct partition_info {
+	std::string name;
+	int64_t start;
+	int64_t size;
+	int64_t alignment_offset;  // the system's own, or -1 where it reports none
+};
+
+// Where a device lies: the disk it is a partition of, or the file a loop device is over.
+struct device_origin {
+	std::string disk;          // "/dev/sdb" for /dev/sdb1; empty for a whole disk
+	std::string backing_file;  // a loop device's file; empty otherwise
+	std::string backing_disk;  // the whole disk that holds that file, where there is one
+};
+
+// Fills o for the device at path; 1 for a disk device, 0 for any other file, -1 with errno.
+int query_origin(const char *path, device_origin *o);
+
+// Lists the partitions of the whole disk at path by their start; 1, 0 where the
+// system cannot list them (o->disk is set when path is itself a partition), -1 with errno.
+int list_partitions(const char *path, std::vector<partition_info> &parts, device_origin *o);
+
 // Asks the CPUs to stay out of deep idle while the descriptor returned stays open; -1 with errno.
 int hold_cpus_awake();
 

@@ -3,6 +3,7 @@
 #ifndef SEKTO_VERDICT_H
 #define SEKTO_VERDICT_H
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -113,6 +114,25 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 // The median of values, which must not be empty.
 double median_of(std::vector<double> values);
 
+// Partitions (verdict_partitions.cc).
+
+// A partition as judged against the boundary that its disk pays at.
+struct partition_verdict {
+	partition_info part;
+	uint64_t boundary;   // B, the boundary judged against; 0 when unknown
+	bool at_least;       // B is a lower bound
+	uint64_t past;       // the start modulo B, from the disk's own start
+	int aligned;         // 1, 0, or -1 when the sweep cannot tell
+	std::string reason;  // why the boundary is unknown
+};
+
+// Judges each partition from the verdict on its disk and what the system reports of the disk.
+std::vector<partition_verdict> judge_partitions(const judgement &j, const std::vector<partition_info> &parts,
+    const reported_geometry &disk);
+
+// A partition's judgement in words: "aligned", "misaligned by 1024 bytes", "unknown: ...".
+std::string partition_judgement(const partition_verdict &v);
+
 // Output (verdict_text.cc, verdict_json.cc, verdict_chart.cc).
 
 // What the outputs say about the sweep besides the judgement.
@@ -122,6 +142,9 @@ struct verdict_context {
 	transfer_mode mode;
 	bool have_reported;
 	reported_geometry reported;
+	device_origin origin;         // the disk of a partition, the file of a loop device
+	bool partitions_listed;       // with -p, where the system listed them
+	std::vector<partition_verdict> partitions;
 };
 
 // The verdict in a sentence or two, with the OS's view and the advice, then the table.

@@ -65,6 +65,18 @@ std::string verdict_json(const judgement &j, const verdict_context &c)
 		    {"alignment_offset", bytes_or_null(g.alignment_offset)},
 		    {"partition_start", bytes_or_null(g.partition_start)}};
 	}
+	if (c.partitions_listed) {
+		json parts = json::array();
+		for (const partition_verdict &v : c.partitions) {
+			bool known = v.boundary != 0;
+			parts.push_back({{"name", v.part.name}, {"start", bytes_or_null(v.part.start)},
+			    {"size", bytes_or_null(v.part.size)}, {"boundary", known ? json(v.boundary) : json(nullptr)},
+			    {"boundary_at_least", v.at_least}, {"past", known ? json(v.past) : json(nullptr)},
+			    {"aligned", v.aligned < 0 ? json(nullptr) : json(v.aligned == 1)},
+			    {"reported_alignment_offset", bytes_or_null(v.part.alignment_offset)}});
+		}
+		o["partitions"] = parts;
+	}
 	// A device name need not be UTF-8; its bad bytes are replaced rather than thrown on.
 	return o.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

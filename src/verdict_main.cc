@@ -15,8 +15,8 @@ namespace {
 
 [[noreturn]] void verdict_usage()
 {
-	fprintf(stderr, "usage: sekto-verdict [-j] [-g file] [-d device] [file ...]\n"
-	                "       sekto-verdict -x [-n passes] [-k dir] [-j] [-g file] -- "
+	fprintf(stderr, "usage: sekto-verdict [-jp] [-g file] [-d device] [file ...]\n"
+	                "       sekto-verdict -x [-n passes] [-k dir] [-jp] [-g file] -- "
 	                "[sekto options] device\n");
 	exit(EX_USAGE);
 }
@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
 {
 	const char *argv0 = argv[0];
 	const char *chart = nullptr, *device = nullptr, *keep = nullptr;
-	bool json = false, run = false, passes_given = false;
+	bool json = false, run = false, passes_given = false, partitions = false;
 	int passes = 3, ch;
 
 	while ((ch = getopt(argc, argv, verdict_option_string)) != -1) {
@@ -99,6 +99,9 @@ int main(int argc, char *argv[])
 			passes = parse_passes(optarg);
 			passes_given = true;
 			break;
+		case 'p':
+			partitions = true;
+			break;
 		case 'x':
 			run = true;
 			break;
@@ -108,8 +111,14 @@ int main(int argc, char *argv[])
 	}
 	argc -= optind;
 	argv += optind;
-	if (run ? device != nullptr || argc == 0 : passes_given || keep != nullptr)
+	if (run ? device != nullptr || argc == 0 : passes_given || keep != nullptr || (partitions && device == nullptr))
 		verdict_usage();
+	// the partitions are judged from the whole disk's sweep, never from one of their own
+	const char *disk = run ? argv[argc - 1] : device;
+	device_origin origin{};
+	if (disk != nullptr && query_origin(disk, &origin) == 1 && partitions && !origin.disk.empty())
+		errx(EX_USAGE, "%s is a partition of %s; -p checks the partitions of a whole disk", disk,
+		    origin.disk.c_str());
 
 	std::vector<pass_table> tables;
 	verdict_context c{};
@@ -148,6 +157,18 @@ int main(int argc, char *argv[])
 	}
 
 	judgement j = judge(rows, shape, static_cast<int>(tables.size()));
+	c.origin = origin;
+	if (partitions) {
+		std::vector<partition_info> parts;
+		int r = list_partitions(c.device.c_str(), parts, &c.origin);
+		if (r == -1)
+			warn("cannot list the partitions of %s", c.device.c_str());
+		else if (r == 0)
+			warnx("cannot list the partitions of %s: the system lists none for it", c.device.c_str());
+		c.partitions_listed = r == 1;
+		if (r == 1)
+			c.partitions = judge_partitions(j, parts, c.reported);
+	}
 	if (chart != nullptr)
 		write_file(chart, verdict_svg(j, c));
 	std::string out = json ? verdict_json(j, c) : verdict_text(j, c);

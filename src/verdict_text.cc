@@ -84,6 +84,16 @@ std::string size_options(const judgement &j)
 	return "-l " + size_text(j.shape.minsize) + " -h " + size_text(j.shape.maxsize) + " -t " + size_text(j.shape.total);
 }
 
+// Whether the device starts on what it lies on where sekto's offsets cannot show
+// a boundary of 4096 bytes (or the reported physical sector): judged alone, with -p not asked.
+bool starts_off_boundary(const verdict_context &c)
+{
+	if (!c.have_reported || c.reported.partition_start <= 0 || c.partitions_listed)
+		return false;
+	uint64_t b = std::max<uint64_t>(4096, c.reported.physical > 0 ? static_cast<uint64_t>(c.reported.physical) : 0);
+	return static_cast<uint64_t>(c.reported.partition_start) % b != 0;
+}
+
 // "512, 1024 and 2048"
 std::string listed(const std::vector<uint64_t> &v)
 {
@@ -149,7 +159,12 @@ std::string advice(const judgement &j, const verdict_context &c)
 	case VERDICT_NONE: {
 		std::string s = "advice: ";
 		int64_t phys = c.have_reported ? c.reported.physical : -1;
-		if (phys > static_cast<int64_t>(j.sector))
+		int64_t start = c.have_reported ? c.reported.partition_start : -1;
+		if (start > 0 && !c.partitions_listed)
+			s += "this device starts at byte " + num(static_cast<uint64_t>(start)) +
+			    " of what it lies on, which a sweep of the device alone cannot judge: sweep the disk from its "
+			    "start before trusting the alignment.";
+		else if (phys > static_cast<int64_t>(j.sector))
 			s += "follow the OS's " + num(static_cast<uint64_t>(phys)) + "-byte physical sector: " +
 			    align_advice("align partitions", static_cast<uint64_t>(phys), false, false);
 		else
@@ -206,6 +221,10 @@ std::string explanation(const judgement &j, const verdict_context &c)
 
 	switch (j.kind) {
 	case VERDICT_NONE:
+		if (starts_off_boundary(c))
+			return "Every offset that was tried runs as fast as offset 0 of its size within the noise " + how +
+			    "; but the device starts where none of sekto's offsets falls on a physical boundary of 4096 "
+			    "bytes or more, and then every row pays alike, so this does not show the granularity.";
 		return "Every offset that was tried runs as fast as offset 0 of its size within the noise " + how + ", so the " +
 		    num(j.sector) + "-byte logical sector is the granularity as far as transfers of up to " +
 		    num(j.shape.maxsize) + " bytes show; a larger -h tries larger ones.";
@@ -283,6 +302,78 @@ std::string speed_table(const judgement &j)
 	return s;
 }
 
+// What a device's start on what it lies on means for its sweep, when it is not byte 0.
+std::string start_note(const judgement &j, const verdict_context &c)
+{
+	if (!c.have_reported || c.reported.partition_start <= 0 || c.partitions_listed)
+		return "";
+	uint64_t start = static_cast<uint64_t>(c.reported.partition_start);
+	bool found = j.kind == VERDICT_HIDDEN || j.kind == VERDICT_MISALIGNED;
+	std::string s = !c.origin.backing_file.empty()
+	    ? "It is a loop device that starts " + num(start) + " bytes into " + c.origin.backing_file + "."
+	    : "It starts at byte " + num(start) + (c.origin.disk.empty() ? "" : " of " + c.origin.disk) + ".";
+	if (found && j.granularity == 0) {
+		// beside a bound, the start against each boundary the bound allows, up to 4096 at least
+		s += " The device starts at byte " + num(start) + ":";
+		uint64_t top = std::max<uint64_t>(4096, 2 * j.at_least);
+		for (uint64_t b = j.at_least; b <= top; b *= 2)
+			s += std::string(b == j.at_least ? " " : ", ") + num(start % b) + (b == j.at_least ? " past a " : " past a ") +
+			    num(b) + (b == j.at_least ? "-byte boundary" : "-byte one");
+		s += ".";
+	}
+	uint64_t in_force = found && j.granularity != 0
+	    ? j.granularity
+	    : std::max<uint64_t>(4096, c.reported.physical > 0 ? static_cast<uint64_t>(c.reported.physical) : 0);
+	if (start % in_force != 0) {
+		s += " That start is no multiple of " + num(in_force) +
+		    " bytes, and sekto's offsets cannot show such a start: a sweep of this device alone cannot tell "
+		    "what it costs.";
+		std::string disk = !c.origin.disk.empty() ? c.origin.disk : c.origin.backing_disk;
+		s += "\nTo settle it, sweep " + std::string(!c.origin.disk.empty() ? "its disk" : "the disk it lies on") +
+		    ": sekto-verdict -x -p -- " + size_options(j) + " " + (disk.empty() ? "DRIVE" : disk);
+	}
+	return s;
+}
+
+// The table of the disk's partitions, each judged against the boundary in force.
+std::string partitions_text(const judgement &j, const verdict_context &c)
+{
+	static const char *const modes[] = {"this mode", "reads", "writes", "reads and write-backs"};
+	std::string s = "\npartitions of " + device_or_placeholder(c);
+	char line[256];
+
+	if (!c.partitions_listed)
+		return "";
+	if (c.partitions.empty())
+		return s + ": none\n";
+	uint64_t b = c.partitions.front().boundary;
+	switch (j.kind) {
+	case VERDICT_INCONCLUSIVE:
+		s += ", unknown while the verdict is inconclusive:\n";
+		break;
+	case VERDICT_NONE:
+		s += ", judged against " + num(b) + " bytes, the larger of the logical sector and the physical sector "
+		    "the OS reports: the drive showed no penalty in " + modes[c.mode] +
+		    ", and reads can hide a penalty that writes pay:\n";
+		break;
+	default:
+		s += j.granularity != 0 ? ", judged against the " + num(b) + "-byte boundary the disk pays at:\n"
+		                        : ", judged against a boundary of at least " + num(b) + " bytes, all the sweep shows:\n";
+	}
+	snprintf(line, sizeof line, "%-12s %14s %14s %9s %9s %10s  %s\n", "name", "start", "size", "boundary", "past",
+	    "OS offset", "judgement");
+	s += line;
+	for (const partition_verdict &v : c.partitions) {
+		std::string boundary = v.boundary == 0 ? "-" : (v.at_least ? ">=" : "") + num(v.boundary);
+		std::string past = v.boundary == 0 ? "-" : num(v.past);
+		snprintf(line, sizeof line, "%-12s %14s %14s %9s %9s %10s  %s\n", v.part.name.c_str(),
+		    bytes(v.part.start).c_str(), bytes(v.part.size).c_str(), boundary.c_str(), past.c_str(),
+		    bytes(v.part.alignment_offset).c_str(), partition_judgement(v).c_str());
+		s += line;
+	}
+	return s;
+}
+
 }  // namespace
 
 std::string percent(double fraction)
@@ -345,11 +436,11 @@ std::string verdict_text(const judgement &j, const verdict_context &c)
 	}
 
 	if (c.have_reported) {
-		std::string cmp = comparison(j, c.reported);
-		s += reported_line(c.reported) + "\n" + (cmp.empty() ? "" : cmp + "\n");
+		std::string cmp = comparison(j, c.reported), note = start_note(j, c);
+		s += reported_line(c.reported) + "\n" + (cmp.empty() ? "" : cmp + "\n") + (note.empty() ? "" : note + "\n");
 	}
 	std::string a = advice(j, c);
 	if (!a.empty())
 		s += a + "\n";
-	return s + "\n" + speed_table(j);
+	return s + partitions_text(j, c) + "\n" + speed_table(j);
 }

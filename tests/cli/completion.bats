@@ -33,7 +33,7 @@ offers() {
 	done
 	! grep -v '^/dev/lo' "$T/got"
 
-	[ "$(offers sekto-verdict -)" = "$(printf '%s\n' -- -d -g -j -k -n -x)" ]
+	[ "$(offers sekto-verdict -)" = "$(printf '%s\n' -- -d -g -j -k -n -p -x)" ]
 	[ "$(offers sekto-verdict -x -- -l 4)" = "$(printf '%s\n' 4k 4m)" ]
 	[ "$(offers sekto-verdict -x -n 5 -- -)" = "$(printf '%s\n' -h -l -r -s -t -w)" ]
 	offers sekto-verdict -x -- -w /dev/lo | grep -qx "/dev/${loops[0]##*/}"

@@ -4,7 +4,7 @@
 
 load common
 
-VUSAGE=$'usage: sekto-verdict [-j] [-g file] [-d device] [file ...]\n       sekto-verdict -x [-n passes] [-k dir] [-j] [-g file] -- [sekto options] device\n'
+VUSAGE=$'usage: sekto-verdict [-jp] [-g file] [-d device] [file ...]\n       sekto-verdict -x [-n passes] [-k dir] [-jp] [-g file] -- [sekto options] device\n'
 
 # A table of a device with 4096-byte sectors behind 512, pass $1 of a few.
 table_512e() {
@@ -37,6 +37,7 @@ table_512e() {
 		-k dir file|usage:
 		-x|usage:
 		-x -d /dev/null -- /dev/null|usage:
+		-p file|usage:
 		-x -n 0 -- /dev/null|-n: the number of passes must be a whole number from 1 to 1000
 		-x -n 3x -- /dev/null|-n: the number of passes must be a whole number from 1 to 1000
 		-q|sekto-verdict: invalid option -- 'q'
