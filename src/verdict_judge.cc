@@ -521,13 +521,13 @@ judgement judge(const std::vector<merged_row> &rows, const sweep_shape &shape, i
 	if (best == &none) {
 		// No penalty is the answer only where no penalty of consequence fits
 		// the passes as well: noise that leaves one open must not read as an all-clear.
-		double limit = none.score + fits_as_well * scale;
+		double within = none.score + fits_as_well * scale;
 		for (const fit &f : fits)
-			limit = std::min(limit, f.score + fits_as_well * scale);
+			within = std::min(within, f.score + fits_as_well * scale);
 		for (const fit &f : fits) {
-			if (f.score > limit)
+			if (f.score > within)
 				continue;
-			double slow = largest_slowdown(f, m, limit, row);
+			double slow = largest_slowdown(f, m, within, row);
 			if (slow >= least_consequence) {
 				inconclusive(j, "the passes leave open a penalty of up to " + percent(slow) + " on the row of " +
 				    row_name(j.rows[row].size, j.rows[row].offset) + ", as " + hypothesis_name(f) + " would give",

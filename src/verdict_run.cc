@@ -73,7 +73,8 @@ sigset_t stop_set()
 	signal(sig, SIG_DFL);
 	sigset_t set = stop_set();
 	sigprocmask(SIG_UNBLOCK, &set, nullptr);
-	raise(sig);
+	// should the signal not end the process, its status says which it was
+	kill(getpid(), sig);
 	_exit(128 + sig);
 }
 

@@ -217,37 +217,40 @@ bool ends_a_group(const pass_table &t)
 	return (last.offset == 0 ? block : 2 * last.offset) >= last.size;
 }
 
-// Every way of reading s as sekto's "%10lu%8lu%8lu": fields filled on the
-// left with blanks, a value wider than its field written in full.
-void suffix_splits(const std::string &s, size_t pos, int field, uint64_t v[3], std::vector<std::vector<uint64_t>> &out)
+// The ways a field of width w that begins at pos of s can end, with its value:
+// filled on the left with blanks, or, as wide as its value, without a leading zero.
+std::vector<std::pair<size_t, uint64_t>> field_ends(const std::string &s, size_t pos, size_t w)
 {
-	static const size_t width[] = {10, 8, 8};
+	std::vector<std::pair<size_t, uint64_t>> ends;
+	uint64_t v;
 
-	if (field == 3) {
-		if (pos == s.size())
-			out.push_back({v[0], v[1], v[2]});
-		return;
-	}
-	size_t w = width[field];
 	if (pos >= s.size())
-		return;
+		return ends;
 	if (s[pos] == ' ') {
-		if (pos + w > s.size())
-			return;
 		size_t digits = s.find_first_not_of(' ', pos);
-		if (digits >= pos + w || !decimal(s.substr(digits, pos + w - digits), &v[field]))
-			return;
-		suffix_splits(s, pos + w, field + 1, v, out);
-		return;
+		if (pos + w <= s.size() && digits < pos + w && decimal(s.substr(digits, pos + w - digits), &v))
+			ends.emplace_back(pos + w, v);
+		return ends;
 	}
-	// a value that fills its field or more: no blank before it, and no leading zero
 	size_t run = s.find_first_not_of("0123456789", pos);
 	run = (run == std::string::npos ? s.size() : run) - pos;
-	if (s[pos] == '0')
-		return;
-	for (size_t k = w; k <= run && k <= 20; k++)
-		if (decimal(s.substr(pos, k), &v[field]))
-			suffix_splits(s, pos + k, field + 1, v, out);
+	for (size_t k = w; s[pos] != '0' && k <= run && k <= 20; k++)
+		if (decimal(s.substr(pos, k), &v))
+			ends.emplace_back(pos + k, v);
+	return ends;
+}
+
+// Every way of reading s as sekto's "%10lu%8lu%8lu": a value wider than its field is written in full.
+std::vector<std::vector<uint64_t>> suffix_splits(const std::string &s)
+{
+	std::vector<std::vector<uint64_t>> out;
+
+	for (const auto &msec : field_ends(s, 0, 10))
+		for (const auto &tps : field_ends(s, msec.first, 8))
+			for (const auto &kbps : field_ends(s, tps.first, 8))
+				if (kbps.first == s.size())
+					out.push_back({msec.second, tps.second, kbps.second});
+	return out;
 }
 
 // Narrows [lo, hi] to the elapsed microseconds E for which n / E, truncated, is q.
@@ -290,9 +293,7 @@ line_kind read_run_together(const std::string &l, const pass_table &t, table_row
 			return LINE_UNFINISHED;
 		if (rest.compare(0, 2, "  ") != 0)
 			continue;
-		std::vector<std::vector<uint64_t>> splits;
-		uint64_t v[3];
-		suffix_splits(rest.substr(2), 0, 0, v, splits);
+		std::vector<std::vector<uint64_t>> splits = suffix_splits(rest.substr(2));
 		const std::vector<uint64_t> *pick = splits.size() == 1 ? &splits[0] : nullptr;
 		for (const std::vector<uint64_t> &sp : splits)
 			if (pick == nullptr && consistent(c.count, c.size, sp))

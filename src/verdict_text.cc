@@ -317,8 +317,8 @@ std::string start_note(const judgement &j, const verdict_context &c)
 		s += " The device starts at byte " + num(start) + ":";
 		uint64_t top = std::max<uint64_t>(4096, 2 * j.at_least);
 		for (uint64_t b = j.at_least; b <= top; b *= 2)
-			s += std::string(b == j.at_least ? " " : ", ") + num(start % b) + (b == j.at_least ? " past a " : " past a ") +
-			    num(b) + (b == j.at_least ? "-byte boundary" : "-byte one");
+			s += std::string(b == j.at_least ? " " : ", ") + num(start % b) + " past a " + num(b) +
+			    (b == j.at_least ? "-byte boundary" : "-byte one");
 		s += ".";
 	}
 	uint64_t in_force = found && j.granularity != 0
