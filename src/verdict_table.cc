@@ -167,6 +167,17 @@ std::string row_prefix(uint64_t count, uint64_t size, uint64_t offset, uint64_t 
 	return buf;
 }
 
+// The block size that the rows of t show: their smallest offset that is not 0; 0 until one does.
+uint64_t block_of(const pass_table &t)
+{
+	uint64_t block = 0;
+
+	for (const table_row &r : t.rows)
+		if (r.offset != 0 && (block == 0 || r.offset < block))
+			block = r.offset;
+	return block;
+}
+
 // The rows that can follow the rows of t in a sekto sweep, as count, size, offset and step.
 std::vector<table_row> next_rows(const pass_table &t)
 {
@@ -180,10 +191,7 @@ std::vector<table_row> next_rows(const pass_table &t)
 		return next;
 	}
 	const table_row &last = t.rows.back();
-	uint64_t block = 0;
-	for (const table_row &r : t.rows)
-		if (r.offset != 0 && (block == 0 || r.offset < block))
-			block = r.offset;
+	uint64_t block = block_of(t);
 	// the block size shows at the second row of the first group with more than one
 	std::vector<uint64_t> offsets;
 	if (last.offset != 0)
@@ -208,10 +216,7 @@ bool ends_a_group(const pass_table &t)
 	if (t.rows.empty())
 		return false;
 	const table_row &last = t.rows.back();
-	uint64_t block = 0;
-	for (const table_row &r : t.rows)
-		if (r.offset != 0 && (block == 0 || r.offset < block))
-			block = r.offset;
+	uint64_t block = block_of(t);
 	if (block == 0)
 		block = t.rows.front().size;
 	return (last.offset == 0 ? block : 2 * last.offset) >= last.size;
