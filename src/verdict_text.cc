@@ -53,7 +53,8 @@ std::string comparison(const judgement &j, const reported_geometry &g)
 	if (j.kind == VERDICT_HIDDEN || j.kind == VERDICT_MISALIGNED) {
 		if (phys < p)
 			s = "It reports " + num(phys) + "-byte physical sectors, but the drive pays a penalty at " +
-			    num(p) + " bytes: the drive hides its physical sector size.";
+			    (j.granularity == 0 ? "a boundary of at least " : "") + num(p) +
+			    " bytes: the drive hides its physical sector size.";
 		else if (phys == p)
 			s = "Its physical sector size matches the " + num(p) + "-byte boundary measured.";
 		else
@@ -84,14 +85,26 @@ std::string size_options(const judgement &j)
 	return "-l " + size_text(j.shape.minsize) + " -h " + size_text(j.shape.maxsize) + " -t " + size_text(j.shape.total);
 }
 
-// Whether the device starts on what it lies on where sekto's offsets cannot show
-// a boundary of 4096 bytes (or the reported physical sector): judged alone, with -p not asked.
-bool starts_off_boundary(const verdict_context &c)
+// The boundary in force for a device's start: the one measured, else the larger
+// of 4096 and the reported physical sector.
+uint64_t boundary_in_force(const judgement &j, const verdict_context &c)
+{
+	if ((j.kind == VERDICT_HIDDEN || j.kind == VERDICT_MISALIGNED) && j.granularity != 0)
+		return j.granularity;
+	return std::max<uint64_t>(4096, c.reported.physical > 0 ? static_cast<uint64_t>(c.reported.physical) : 0);
+}
+
+// Whether the device, judged alone, starts on what it lies on where none of the
+// swept offsets falls on the boundary in force, so that its sweep cannot show what its start costs.
+bool starts_off_boundary(const judgement &j, const verdict_context &c)
 {
 	if (!c.have_reported || c.reported.partition_start <= 0 || c.partitions_listed)
 		return false;
-	uint64_t b = std::max<uint64_t>(4096, c.reported.physical > 0 ? static_cast<uint64_t>(c.reported.physical) : 0);
-	return static_cast<uint64_t>(c.reported.partition_start) % b != 0;
+	uint64_t start = static_cast<uint64_t>(c.reported.partition_start), b = boundary_in_force(j, c);
+	for (const judged_row &r : j.rows)
+		if ((start + r.offset) % b == 0)
+			return false;
+	return true;
 }
 
 // "512, 1024 and 2048"
@@ -221,7 +234,7 @@ std::string explanation(const judgement &j, const verdict_context &c)
 
 	switch (j.kind) {
 	case VERDICT_NONE:
-		if (starts_off_boundary(c))
+		if (starts_off_boundary(j, c))
 			return "Every offset that was tried runs as fast as offset 0 of its size within the noise " + how +
 			    "; but the device starts where none of sekto's offsets falls on a physical boundary of 4096 "
 			    "bytes or more, and then every row pays alike, so this does not show the granularity.";
@@ -321,11 +334,8 @@ std::string start_note(const judgement &j, const verdict_context &c)
 			    (b == j.at_least ? "-byte boundary" : "-byte one");
 		s += ".";
 	}
-	uint64_t in_force = found && j.granularity != 0
-	    ? j.granularity
-	    : std::max<uint64_t>(4096, c.reported.physical > 0 ? static_cast<uint64_t>(c.reported.physical) : 0);
-	if (start % in_force != 0) {
-		s += " That start is no multiple of " + num(in_force) +
+	if (starts_off_boundary(j, c)) {
+		s += " That start is no multiple of " + num(boundary_in_force(j, c)) +
 		    " bytes, and sekto's offsets cannot show such a start: a sweep of this device alone cannot tell "
 		    "what it costs.";
 		std::string disk = !c.origin.disk.empty() ? c.origin.disk : c.origin.backing_disk;
